@@ -1,0 +1,20 @@
+# Compile settings shared by every target of the project.
+
+# Warnings and code generation for the module's own code. Faults are translated into exceptions
+# thrown from a signal handler, so every instruction that can fault must be able to unwind.
+add_library(pandel_flags INTERFACE)
+target_compile_options(pandel_flags INTERFACE
+  -Wall -Wextra
+  $<$<CXX_COMPILER_ID:GNU>:-fnon-call-exceptions>
+  -fvisibility=hidden -fvisibility-inlines-hidden)
+target_include_directories(pandel_flags INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(PANDEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Hardening for everything that ships.
+add_compile_options(-fstack-protector-strong)
+add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+add_link_options(-Wl,-z,relro,-z,now -Wl,-z,noexecstack)

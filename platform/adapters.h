@@ -1,0 +1,13 @@
+// The machine's network adapters and their burned-in (permanent) hardware addresses.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <optional>
+#include <vector>
+
+namespace platform::native {
+
+std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses();
+
+} // namespace platform::native

@@ -1,0 +1,14 @@
+// Time: the millisecond tick count, the local time of day, and sleeping.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+namespace platform::native {
+
+std::uint32_t TickCountMs();
+LocalTime LocalTimeNow();
+void SleepMs(std::uint32_t ms);
+
+} // namespace platform::native

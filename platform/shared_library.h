@@ -1,0 +1,35 @@
+// Loading a shared library and finding its functions by name. Compile-time only: tests load real
+// libraries.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class SharedLibrary {
+public:
+    SharedLibrary() = default;
+    ~SharedLibrary();
+    SharedLibrary(SharedLibrary&& other) noexcept;
+    SharedLibrary& operator=(SharedLibrary&& other) noexcept;
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    // Loads the library by file name (searched as the system searches) or path. An empty
+    // object when it cannot be loaded; Error() then tells why.
+    static SharedLibrary Open(const std::string& nameOrPath);
+
+    bool IsOpen() const { return handle_ != nullptr; }
+
+    // Address of the exported symbol, or null when the library lacks it.
+    void* Symbol(const std::string& name) const;
+
+    // The system's text for the last failure to open or to find a symbol on this thread.
+    static std::string Error();
+
+private:
+    explicit SharedLibrary(void* handle) : handle_(handle) {}
+    void* handle_ = nullptr;
+};
+
+} // namespace platform
