@@ -1,0 +1,20 @@
+// The agent's configuration as this module needs it: the management server's service URL from
+// Conf/agent.xml, and the host program's directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pandel {
+
+// Appends "http://" Ip ":" Port "/" RemoteApp "/" RemoteAppEndpoint, read afresh from the
+// agent's Conf/agent.xml (beside the loaded agent library, else beside the host executable), to
+// url and returns 0. Returns -1 and leaves url untouched when the file or a value is missing.
+std::int32_t GetServerUrl(std::u16string& url);
+
+// Replaces dir by the host executable's directory with its trailing separator and returns the
+// length of the executable's full path; returns 0 and leaves dir untouched when that path
+// cannot be obtained.
+std::int32_t GetHostDirectory(std::u16string& dir);
+
+} // namespace pandel

@@ -1,0 +1,30 @@
+// The imaging client library's nine functions, imported by name from libXPePandelClient.so.
+#pragma once
+
+#include <cstdint>
+
+namespace pandel {
+
+// The imaging library's file name as the loader finds it.
+inline constexpr const char* kImagingLibraryName = "libXPePandelClient.so";
+
+// Text arguments are NUL-terminated UTF-16; scope may be null.
+struct ImagingClient {
+    std::int32_t (*CheckFilesExistWhenUpload)();
+    std::int32_t (*CheckSupportNC)();
+    std::int32_t (*CheckUpdateUserExist)();
+    std::int32_t (*UploadByNC)(const char16_t* serverAddr, const char16_t* serverPort,
+                               const char16_t* scope, std::int32_t adapter);
+    std::int32_t (*UploadImgWithAdapter)(std::int32_t adapter, const char16_t* scope);
+    std::int32_t (*RestoreByNC)(const char16_t* serverAddr, const char16_t* serverPort,
+                                std::int32_t adapter);
+    std::int32_t (*RestoreImgWithAdapter)(std::int32_t adapter);
+    std::int32_t (*GetAdapterCount)(std::int32_t* count);
+    std::int32_t (*EnableAdapter)(std::int32_t adapter, std::int32_t enable);
+};
+
+// The imaging library's functions, imported on first use and kept for the process's lifetime;
+// null when the library or one of its functions cannot be found.
+const ImagingClient* LoadImagingClient();
+
+} // namespace pandel
