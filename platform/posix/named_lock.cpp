@@ -1,15 +1,86 @@
-// Named locks on POSIX: placeholder until flock-based locks land; no lock can be had.
+// Named locks on POSIX: flock on one file per name in the root's locks directory.
 #include "platform/named_lock.h"
 
-namespace platform::native {
+#include "platform/fixed_places.h"
+#include "platform/wide_text.h"
 
-LockHandle OpenNamedLock(const std::u16string&) {
-    return kNoLock;
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::native {
+namespace {
+
+constexpr const char* kLocksDirectory = "locks";
+// Every account on the machine shares the locks, as the named events they stand for are open to
+// all; the sticky bit keeps one account from removing another's lock file from under it.
+constexpr mode_t kLocksDirectoryMode = 01777;
+constexpr mode_t kLockFileMode = 0666;
+
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
-bool WaitNamedLock(LockHandle) {
-    return false;
+
+// Creates dir and any missing parents; true when it is a directory afterwards.
+bool EnsureDirectory(const std::string& dir, mode_t mode) {
+    struct stat info;
+    if (stat(dir.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    const std::size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !EnsureDirectory(dir.substr(0, slash), 0755))
+        return false;
+    if (mkdir(dir.c_str(), mode) == 0) {
+        chmod(dir.c_str(), mode); // the umask must not narrow who may share it
+        return true;
+    }
+    return errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-void SignalNamedLock(LockHandle) {}
-void CloseNamedLock(LockHandle) {}
+
+} // namespace
+
+LockHandle OpenNamedLock(const std::u16string& name) {
+    const std::string fileName = Utf16ToUtf8(name);
+    if (!IsPlainName(fileName))
+        return kNoLock;
+    const std::string dir = RootDirectory() + "/" + kLocksDirectory;
+    if (!EnsureDirectory(dir, kLocksDirectoryMode))
+        return kNoLock;
+    const std::string path = dir + "/" + fileName;
+    // flock needs no write access, so a lock file of another account opens read-only.
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+    if (fd < 0)
+        return kNoLock;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return kNoLock;
+    }
+    if ((info.st_mode & 0777) != kLockFileMode && info.st_uid == geteuid())
+        fchmod(fd, kLockFileMode);
+    return fd;
+}
+
+bool WaitNamedLock(LockHandle lock) {
+    if (lock < 0)
+        return false;
+    while (flock(static_cast<int>(lock), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+void SignalNamedLock(LockHandle lock) {
+    if (lock >= 0)
+        flock(static_cast<int>(lock), LOCK_UN);
+}
+
+void CloseNamedLock(LockHandle lock) {
+    if (lock >= 0)
+        close(static_cast<int>(lock));
+}
 
 } // namespace platform::native

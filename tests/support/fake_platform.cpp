@@ -7,6 +7,31 @@ namespace pandel::test {
 
 using platform::Utf16ToUtf8;
 
+namespace {
+
+// Names that could leave their directory on the real platform are refused here too.
+bool IsPlainName(const std::u16string& name) {
+    return !name.empty() && name != u"." && name != u".." &&
+           name.find_first_of(std::u16string(u"/\0", 2)) == std::u16string::npos;
+}
+
+bool IsPlainKey(const std::u16string& key) {
+    for (std::size_t start = 0;;) {
+        const std::size_t end = key.find(u'\\', start);
+        if (!key.empty() && !IsPlainName(key.substr(start, end - start)))
+            return false;
+        if (end == std::u16string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+bool IsPlainValue(const std::u16string& key, const std::u16string& name) {
+    return IsPlainKey(key) && IsPlainName(name);
+}
+
+} // namespace
+
 void FakePlatform::Record(std::string event) {
     std::lock_guard<std::mutex> hold(mutex_);
     trace.push_back(std::move(event));
@@ -42,7 +67,7 @@ bool FakePlatform::NextRegistryCallFails() {
 
 bool FakePlatform::RegistryValueExists(const std::u16string& key, const std::u16string& name) {
     Record("RegistryValueExists " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails())
+    if (NextRegistryCallFails() || !IsPlainValue(key, name))
         return false;
     return registry.count(RegistryPath(key, name)) != 0;
 }
@@ -51,7 +76,7 @@ std::optional<std::vector<std::uint8_t>> FakePlatform::RegistryReadValue(const s
                                                                          const std::u16string& name,
                                                                          std::size_t maxBytes) {
     Record("RegistryReadValue " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails())
+    if (NextRegistryCallFails() || !IsPlainValue(key, name))
         return std::nullopt;
     auto it = registry.find(RegistryPath(key, name));
     if (it == registry.end() || it->second.size() > maxBytes)
@@ -62,7 +87,7 @@ std::optional<std::vector<std::uint8_t>> FakePlatform::RegistryReadValue(const s
 bool FakePlatform::RegistryWriteValue(const std::u16string& key, const std::u16string& name,
                                       const std::vector<std::uint8_t>& data) {
     Record("RegistryWriteValue " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails())
+    if (NextRegistryCallFails() || !IsPlainValue(key, name))
         return false;
     registry[RegistryPath(key, name)] = data;
     return true;
@@ -70,7 +95,7 @@ bool FakePlatform::RegistryWriteValue(const std::u16string& key, const std::u16s
 
 platform::LockHandle FakePlatform::OpenNamedLock(const std::u16string& name) {
     Record("OpenNamedLock " + Utf16ToUtf8(name));
-    if (failLockOpen)
+    if (failLockOpen || !IsPlainName(name))
         return platform::kNoLock;
     std::lock_guard<std::mutex> hold(mutex_);
     platform::LockHandle lock = nextLock_++;
