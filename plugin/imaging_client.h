@@ -23,8 +23,8 @@ struct ImagingClient {
     std::int32_t (*EnableAdapter)(std::int32_t adapter, std::int32_t enable);
 };
 
-// The imaging library's functions, imported on first use and kept for the process's lifetime;
-// null when the library or one of its functions cannot be found.
+// The imaging library's functions, imported on first use and kept while the module is loaded;
+// null when the library or one of its functions cannot be found (the next call tries again).
 const ImagingClient* LoadImagingClient();
 
 } // namespace pandel
