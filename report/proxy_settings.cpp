@@ -57,8 +57,8 @@ std::filesystem::path ProxyFilePath() {
     GetHostDirectory(dir);
     // The directory ends in the platform's own separator; without one the path is relative.
     const char16_t separator = dir.empty() ? u'/' : dir.back();
-    std::u16string path = dir + kProxyFileDirectory + separator + kProxyFileName;
-    return std::filesystem::path(path);
+    return std::filesystem::u8path(
+        platform::Utf16ToUtf8(dir + kProxyFileDirectory + separator + kProxyFileName));
 }
 
 bool IsWordSeparator(int c) {
@@ -103,7 +103,12 @@ std::string AsText(const std::string& word) {
 // proxy's host and port when the file enables it.
 std::optional<std::pair<std::string, std::string>> LoadProxySettings() {
     NamedLockHold hold(kProxyLockName);
-    std::ifstream file(ProxyFilePath());
+    const std::filesystem::path path = ProxyFilePath();
+    // Only a plain file: a directory is not a settings file, and a pipe would block the report.
+    std::error_code error;
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(path, error))
+        file.open(path);
     if (!file.is_open()) {
         PrintLine(kProxyUnavailableText);
         return std::nullopt;

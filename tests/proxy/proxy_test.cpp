@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -316,6 +318,28 @@ TEST_F(ProxyTest, WithoutAHostDirectoryTheFileIsTakenFromTheCurrentDirectory) {
     capture.Finish();
     fs::current_path(previous);
     EXPECT_TRUE(enabled);
+}
+
+TEST_F(ProxyTest, OnlyAPlainFileIsASettingsFile) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> make;
+    } cases[] = {
+        {"directory", [](const std::string& path) { fs::create_directories(path); }},
+        // Opening a pipe for reading would wait for a writer that never comes.
+        {"named pipe", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(proxyFile_);
+        fs::create_directories(fs::path(proxyFile_).parent_path());
+        c.make(proxyFile_);
+        StdoutCapture capture;
+        const bool enabled = pandel::IsProxyEnabled();
+        const std::string printed = capture.Finish();
+        EXPECT_FALSE(enabled);
+        EXPECT_EQ(printed, kUnavailable);
+    }
 }
 
 // The two texts are the GBK code page's bytes for them, as the system's converter gives them.
