@@ -297,17 +297,6 @@ TEST_F(ProxyTest, WorkRunsUnlockedWhenNoLockCanBeHad) {
     EXPECT_EQ(std::string(list.get()), "1,192.168.1.20,10.0.0.7");
 }
 
-TEST_F(ProxyTest, ChangedFileTakesEffectWithTheNextReport) {
-    for (const char* word : {"true", "false", "true"}) {
-        SCOPED_TRACE(word);
-        SetProxyFile(std::string("H P ") + word);
-        StdoutCapture capture;
-        const bool enabled = pandel::IsProxyEnabled();
-        capture.Finish();
-        EXPECT_EQ(enabled, std::string(word) == "true");
-    }
-}
-
 TEST_F(ProxyTest, WithoutAHostDirectoryTheFileIsTakenFromTheCurrentDirectory) {
     os_.fake.hostExecutablePath = "";
     pandel::test::WriteFile(root_.Sub("cwd/Conf/ProxyInfo.xml"), "H P true");
