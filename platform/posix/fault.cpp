@@ -1,0 +1,260 @@
+// Processor faults on POSIX: the synchronous signals, handled on a per-thread alternate stack and
+// handed to the thread's translator, which throws from the point of the fault.
+#include "platform/fault.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <mutex>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr std::size_t kSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
+constexpr std::size_t kAltStackSize = 64 * 1024;
+// A SIGSEGV at most this far below the thread's stack, or in its lowest page, is an overflow.
+constexpr std::uintptr_t kOverflowReach = 1024 * 1024;
+
+struct ThreadFaults {
+    FaultTranslator translator = nullptr;
+    std::uintptr_t stackLow = 0; // lowest address of the thread's stack; 0 when unknown
+    std::uintptr_t pageSize = 4096;
+    bool translating = false; // a fault of this thread is being turned into an exception
+};
+
+// What the handler reads: constant-initialised and in the static TLS block, so that reading it
+// from a signal handler never allocates.
+thread_local ThreadFaults* t_faults __attribute__((tls_model("initial-exec"))) = nullptr;
+
+// A thread's state and the alternate stack made for it, given back when the thread ends.
+class ThreadFaultsOwner {
+public:
+    ThreadFaultsOwner() {
+        long page = sysconf(_SC_PAGESIZE);
+        if (page > 0)
+            state.pageSize = static_cast<std::uintptr_t>(page);
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* low = nullptr;
+            std::size_t size = 0;
+            if (pthread_attr_getstack(&attr, &low, &size) == 0)
+                state.stackLow = reinterpret_cast<std::uintptr_t>(low);
+            pthread_attr_destroy(&attr);
+        }
+        MakeAltStack();
+    }
+
+    ~ThreadFaultsOwner() {
+        if (t_faults == &state)
+            t_faults = nullptr;
+        if (mapping_ == nullptr)
+            return;
+        sigaltstack(&previous_, nullptr);
+        munmap(mapping_, mappingSize_);
+    }
+
+    ThreadFaultsOwner(const ThreadFaultsOwner&) = delete;
+    ThreadFaultsOwner& operator=(const ThreadFaultsOwner&) = delete;
+
+    ThreadFaults state;
+
+private:
+    // Keeps an alternate stack that the thread already has when it is big enough; otherwise
+    // maps one with an inaccessible page below it, so that overrunning it cannot go unnoticed.
+    void MakeAltStack() {
+        std::size_t size = std::max<std::size_t>(kAltStackSize, 4 * SIGSTKSZ);
+        stack_t current{};
+        if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0 &&
+            current.ss_size >= size)
+            return;
+        std::size_t guard = state.pageSize;
+        void* mapping = mmap(nullptr, size + guard, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (mapping == MAP_FAILED)
+            return;
+        mprotect(mapping, guard, PROT_NONE);
+        stack_t stack{};
+        stack.ss_sp = static_cast<char*>(mapping) + guard;
+        stack.ss_size = size;
+        if (sigaltstack(&stack, &previous_) != 0) {
+            munmap(mapping, size + guard);
+            return;
+        }
+        mapping_ = mapping;
+        mappingSize_ = size + guard;
+    }
+
+    void* mapping_ = nullptr;
+    std::size_t mappingSize_ = 0;
+    stack_t previous_{};
+};
+
+ThreadFaultsOwner& ThisThread() {
+    static thread_local ThreadFaultsOwner owner;
+    return owner;
+}
+
+// The actions the process had before ours, by index in kFaultSignals.
+struct sigaction g_previous[kSignalCount];
+std::mutex g_installLock;
+
+void OnFault(int signal, siginfo_t* info, void* context);
+
+// Signals sent by kill, raise or sigqueue carry a code of zero or below; faults a positive one.
+bool IsFault(const siginfo_t* info) {
+    return info->si_code > 0;
+}
+
+std::size_t IndexOf(int signal) {
+    std::size_t i = 0;
+    while (i + 1 < kSignalCount && kFaultSignals[i] != signal)
+        ++i;
+    return i;
+}
+
+// Gives the signal what it would have had without us.
+void Chain(int signal, siginfo_t* info, void* context) {
+    const struct sigaction& previous = g_previous[IndexOf(signal)];
+    if (previous.sa_handler == SIG_IGN && !IsFault(info))
+        return;
+    if (previous.sa_handler == SIG_DFL || previous.sa_handler == SIG_IGN) {
+        // A fault cannot be ignored: returning runs the faulting instruction again, now with the
+        // default action. A sent signal stays pending until this handler returns.
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigemptyset(&byDefault.sa_mask);
+        sigaction(signal, &byDefault, nullptr);
+        if (!IsFault(info))
+            raise(signal);
+        return;
+    }
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+        previous.sa_sigaction(signal, info, context);
+        return;
+    }
+    previous.sa_handler(signal);
+}
+
+bool IsStackOverflow(const siginfo_t* info, const ThreadFaults& faults) {
+    auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    if (faults.stackLow == 0 || address >= faults.stackLow + faults.pageSize)
+        return false;
+    return faults.stackLow < kOverflowReach || address >= faults.stackLow - kOverflowReach;
+}
+
+std::uint32_t CodeOf(int signal, const siginfo_t* info, const ThreadFaults& faults) {
+    switch (signal) {
+    case SIGSEGV:
+        return IsStackOverflow(info, faults) ? kStackOverflow : kAccessViolation;
+    case SIGBUS:
+        return info->si_code == BUS_ADRALN ? kDatatypeMisalignment : kInPageError;
+    case SIGILL:
+        return info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG ? kPrivilegedInstruction
+                                                                          : kIllegalInstruction;
+    default:
+        break;
+    }
+    switch (info->si_code) {
+    case FPE_INTOVF:
+        return kIntOverflow;
+    case FPE_FLTDIV:
+        return kFloatDivideByZero;
+    case FPE_FLTOVF:
+        return kFloatOverflow;
+    case FPE_FLTUND:
+        return kFloatUnderflow;
+    case FPE_FLTRES:
+        return kFloatInexactResult;
+    case FPE_FLTINV:
+        return kFloatInvalidOperation;
+    case FPE_FLTSUB:
+        return kArrayBoundsExceeded;
+    default:
+        return kIntDivideByZero;
+    }
+}
+
+// x86 leaves the faulting code's alignment-check flag set in the handler, and the unwinder that
+// the translator's exception runs makes misaligned accesses. A leaf without locals: the push
+// cannot touch a red zone in use.
+__attribute__((noinline)) void ClearAlignmentCheck() {
+#if defined(__x86_64__)
+    __asm__ volatile("pushfq\n\tandl $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+#endif
+}
+
+// Marks the thread as translating until the translator's exception has left the handler.
+class TranslatingScope {
+public:
+    explicit TranslatingScope(ThreadFaults& faults) : faults_(faults) {
+        faults_.translating = true;
+    }
+    ~TranslatingScope() { faults_.translating = false; }
+    TranslatingScope(const TranslatingScope&) = delete;
+    TranslatingScope& operator=(const TranslatingScope&) = delete;
+
+private:
+    ThreadFaults& faults_;
+};
+
+void OnFault(int signal, siginfo_t* info, void* context) {
+    ClearAlignmentCheck();
+    ThreadFaults* faults = t_faults;
+    if (faults == nullptr || faults->translator == nullptr || faults->translating ||
+        !IsFault(info)) {
+        Chain(signal, info, context);
+        return;
+    }
+    std::uint32_t code = CodeOf(signal, info, *faults);
+    // Leaving by an exception skips the kernel's restoring of the signal mask; without this the
+    // signal would stay blocked and the thread's next fault would end the process.
+    pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
+    {
+        TranslatingScope scope(*faults);
+        FaultRecord record{code};
+        faults->translator(code, &record);
+    }
+    // A translator that returns leaves the fault what it had before.
+    Chain(signal, info, context);
+}
+
+bool IsOurs(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == OnFault;
+}
+
+// Puts our handler in place for every fault signal whose action is not ours, keeping the one it
+// replaces for chaining.
+void InstallProcessHandlers() {
+    std::lock_guard<std::mutex> hold(g_installLock);
+    for (std::size_t i = 0; i < kSignalCount; ++i) {
+        struct sigaction current {};
+        if (sigaction(kFaultSignals[i], nullptr, &current) != 0 || IsOurs(current))
+            continue;
+        struct sigaction ours {};
+        ours.sa_sigaction = OnFault;
+        ours.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigemptyset(&ours.sa_mask);
+        g_previous[i] = current;
+        sigaction(kFaultSignals[i], &ours, nullptr);
+    }
+}
+
+} // namespace
+
+void InstallFaultTranslator(FaultTranslator translator) {
+    ThreadFaultsOwner& owner = ThisThread();
+    owner.state.translator = translator;
+    t_faults = &owner.state;
+    InstallProcessHandlers();
+}
+
+std::u16string SystemMessageText(std::uint32_t) {
+    return {};
+}
+
+} // namespace platform
