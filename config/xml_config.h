@@ -61,6 +61,9 @@ public:
     CXmlConfig(const CXmlConfig&) = delete;
     CXmlConfig& operator=(const CXmlConfig&) = delete;
 
+    // Names the file that Save writes. The module itself never calls it; tools and tests do.
+    void SetSavePath(const std::u16string& filePath);
+
     std::int32_t GetDword(const std::u16string& path, std::uint32_t& value) override;
     std::int32_t GetLong(const std::u16string& path, std::int32_t& value) override;
     std::int32_t GetString(const std::u16string& path, std::u16string& value) override;
@@ -74,6 +77,8 @@ public:
                              std::vector<std::int32_t>& values) override;
     std::int32_t GetTextList(const std::u16string& path,
                              std::vector<std::u16string>& values) override;
+    // Sets the value at path, creating the elements that are missing; 0 when the value was set,
+    // -1 when the path led nowhere (no segment, no document, an invalid name).
     std::int32_t SetString(const std::u16string& path, const std::u16string& value) override;
     std::int32_t SetDword(const std::u16string& path, std::uint32_t value) override;
     std::int32_t SetLong(const std::u16string& path, std::int32_t value) override;
@@ -89,12 +94,14 @@ public:
     std::int32_t GetCount(const std::u16string& path, std::int32_t& count) override;
     std::int32_t Remove(const std::u16string& path) override;
     std::int32_t Clear() override;
+    // Writes the whole document to the save path; nothing without a document or a path. The
+    // outcome is not reported: the result is 0.
     std::int32_t Save() override;
     std::int32_t GetXml(const std::u16string& path, std::u16string& xml) override;
 
 private:
     XmlDocContext* context_;
-    std::u16string filePath_; // where Save writes; nothing in this module sets it
+    std::u16string filePath_; // where Save writes; empty unless SetSavePath named it
 };
 
 } // namespace pandel
