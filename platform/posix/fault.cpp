@@ -103,8 +103,6 @@ ThreadFaultsOwner& ThisThread() {
 struct sigaction g_previous[kSignalCount];
 std::mutex g_installLock;
 
-void OnFault(int signal, siginfo_t* info, void* context);
-
 // Signals sent by kill, raise or sigqueue carry a code of zero or below; faults a positive one.
 bool IsFault(const siginfo_t* info) {
     return info->si_code > 0;
@@ -179,15 +177,6 @@ std::uint32_t CodeOf(int signal, const siginfo_t* info, const ThreadFaults& faul
     }
 }
 
-// x86 leaves the faulting code's alignment-check flag set in the handler, and the unwinder that
-// the translator's exception runs makes misaligned accesses. A leaf without locals: the push
-// cannot touch a red zone in use.
-__attribute__((noinline)) void ClearAlignmentCheck() {
-#if defined(__x86_64__)
-    __asm__ volatile("pushfq\n\tandl $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
-#endif
-}
-
 // Marks the thread as translating until the translator's exception has left the handler.
 class TranslatingScope {
 public:
@@ -203,7 +192,6 @@ private:
 };
 
 void OnFault(int signal, siginfo_t* info, void* context) {
-    ClearAlignmentCheck();
     ThreadFaults* faults = t_faults;
     if (faults == nullptr || faults->translator == nullptr || faults->translating ||
         !IsFault(info)) {
@@ -223,8 +211,19 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     Chain(signal, info, context);
 }
 
+// The handler's entry. x86 leaves the faulting code's alignment-check flag set in the handler,
+// and what runs from here (instrumented prologues, the unwinder) makes misaligned accesses: the
+// flag is cleared before anything else, by a function with nothing added to its prologue.
+__attribute__((no_sanitize("address", "undefined"), no_stack_protector)) void
+OnFaultEntry(int signal, siginfo_t* info, void* context) {
+#if defined(__x86_64__)
+    __asm__ volatile("pushfq\n\tandl $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+#endif
+    OnFault(signal, info, context);
+}
+
 bool IsOurs(const struct sigaction& action) {
-    return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == OnFault;
+    return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == OnFaultEntry;
 }
 
 // Puts our handler in place for every fault signal whose action is not ours, keeping the one it
@@ -236,7 +235,7 @@ void InstallProcessHandlers() {
         if (sigaction(kFaultSignals[i], nullptr, &current) != 0 || IsOurs(current))
             continue;
         struct sigaction ours {};
-        ours.sa_sigaction = OnFault;
+        ours.sa_sigaction = OnFaultEntry;
         ours.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&ours.sa_mask);
         g_previous[i] = current;

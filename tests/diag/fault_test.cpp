@@ -103,7 +103,8 @@ void HostHandler(int, siginfo_t*, void*) {
     _exit(42);
 }
 
-// Runs body in a forked child that installed a host handler (or not) and then the translator;
+// Runs body in a forked child that installed a host handler (or the default) and then the
+// translator;
 // the child's wait status, or -1 when it had not ended after 20 s.
 int RunInChild(bool hostHandler, const std::function<void()>& body) {
     pid_t child = fork();
@@ -111,8 +112,9 @@ int RunInChild(bool hostHandler, const std::function<void()>& body) {
         struct sigaction host {};
         host.sa_sigaction = HostHandler;
         host.sa_flags = SA_SIGINFO;
-        if (hostHandler)
-            sigaction(SIGSEGV, &host, nullptr);
+        if (!hostHandler)
+            host.sa_handler = SIG_DFL; // whatever the test program had (a sanitizer's handler)
+        sigaction(SIGSEGV, &host, nullptr);
         platform::InstallFaultTranslator(pandel::SeTranslator);
         body();
         _exit(0);
