@@ -1,23 +1,19 @@
 // The service URL from real Conf/agent.xml files, and the host directory.
 #include "config/agent_config.h"
 
-#include "platform/wide_text.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-
-#include <string>
-#include <vector>
+#include <unistd.h>
 
 namespace {
 
 using pandel::GetHostDirectory;
 using pandel::GetServerUrl;
 using pandel::test::ScopedFakePlatform;
-using pandel::test::TempRoot;
 using pandel::test::WriteFile;
 
 std::string Server(const std::string& inner) {
@@ -30,30 +26,35 @@ std::string AllFour(const std::string& ip, const std::string& port, const std::s
                   "</RemoteApp><RemoteAppEndpoint>" + endpoint + "</RemoteAppEndpoint>");
 }
 
+std::string Times(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += part;
+    return out;
+}
+
 class AgentConfig : public ::testing::Test {
 protected:
     AgentConfig() {
-        agentDir_ = root_.Sub("agent");
-        hostDir_ = root_.Sub("host");
         scoped_.fake.loadedLibraries["libLibUpload.so"] = agentDir_ + "/libLibUpload.so";
         scoped_.fake.hostExecutablePath = hostDir_ + "/agent";
     }
-    void WriteAgentFile(const std::string& dir, const std::string& content) {
-        WriteFile(dir + "/Conf/agent.xml", content);
-    }
-
-    TempRoot root_;
+    pandel::test::TempRoot root_;
     ScopedFakePlatform scoped_;
-    std::string agentDir_;
-    std::string hostDir_;
+    std::string agentDir_ = root_.Sub("agent");
+    std::string agentFile_ = agentDir_ + "/Conf/agent.xml";
+    std::string hostDir_ = root_.Sub("host");
 };
 
-TEST_F(AgentConfig, UrlFromTheFourValues) {
-    const struct {
-        std::string file;
-        std::u16string url; // empty: the read fails
-    } cases[] = {
+TEST_F(AgentConfig, UrlFromTheFourValuesOrNothing) {
+    std::string laughs = "<!DOCTYPE Root [<!ENTITY l0 \"ha\">";
+    for (int i = 1; i <= 10; ++i)
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"" +
+                  Times("&l" + std::to_string(i - 1) + ";", 10) + "\">";
+    std::string big = "<!DOCTYPE Root [<!ENTITY big \"" + std::string(100000, 'x') + "\">]>";
+    const std::pair<std::string, std::u16string> cases[] = {
         {AllFour("a", "b", "c", "d"), u"http://a:b/c/d"},
+        // Values read as the DOM's text: ends trimmed, descendants and entities included.
         {AllFour("\n  10.0.0.5\n", " 8080\t", "\r\nDevCfg ", "Service"),
          u"http://10.0.0.5:8080/DevCfg/Service"},
         {AllFour("a", "", "c", "d"), u"http://a:/c/d"},
@@ -62,29 +63,30 @@ TEST_F(AgentConfig, UrlFromTheFourValues) {
          u"http://\u00e9:1/2/3"},
         {"<!DOCTYPE Root [<!ENTITY h \"example\">]>" + AllFour("&h;.test", "1", "2", "3"),
          u"http://example.test:1/2/3"},
-        {AllFour("a", "b", "c", "d") + "<!-- trailing -->", u"http://a:b/c/d"},
         {Server("<Ip>a</Ip><Port>b</Port><RemoteApp>c</RemoteApp>"), u""},
         {Server("<Ip>a</Ip>"), u""},
         {"<Root><Server><Ip>a</Ip>", u""},
         {"", u""},
+        {laughs + "]>" + AllFour("&l10;", "1", "2", "3"), u""},
+        {big + AllFour(Times("&big;", 20000), "1", "2", "3"), u""}, // 2 GB if expanded
     };
-    for (const auto& c : cases) {
-        WriteAgentFile(agentDir_, c.file);
+    for (const auto& [file, expected] : cases) {
+        WriteFile(agentFile_, file);
         std::u16string url = u"kept:";
-        EXPECT_EQ(GetServerUrl(url), c.url.empty() ? -1 : 0) << c.file;
-        EXPECT_EQ(url, u"kept:" + c.url) << c.file;
+        EXPECT_EQ(GetServerUrl(url), expected.empty() ? -1 : 0) << file.substr(0, 200);
+        EXPECT_EQ(url, u"kept:" + expected) << file.substr(0, 200);
     }
 }
 
-TEST_F(AgentConfig, FileLocationAndFreshReads) {
-    WriteAgentFile(agentDir_, AllFour("agent", "1", "a", "b"));
-    WriteAgentFile(hostDir_, AllFour("host", "1", "a", "b"));
+TEST_F(AgentConfig, FileBesideTheAgentLibraryElseTheHostReadAfresh) {
+    WriteFile(agentFile_, AllFour("agent", "1", "a", "b"));
+    WriteFile(hostDir_ + "/Conf/agent.xml", AllFour("host", "1", "a", "b"));
     std::u16string url;
     EXPECT_EQ(GetServerUrl(url), 0);
     EXPECT_EQ(url, u"http://agent:1/a/b");
     EXPECT_EQ(scoped_.fake.trace, std::vector<std::string>{"LoadedLibraryPath libLibUpload.so"});
 
-    WriteAgentFile(agentDir_, AllFour("edited", "2", "a", "b"));
+    WriteFile(agentFile_, AllFour("edited", "2", "a", "b"));
     url.clear();
     GetServerUrl(url);
     EXPECT_EQ(url, u"http://edited:2/a/b");
@@ -100,34 +102,14 @@ TEST_F(AgentConfig, FileLocationAndFreshReads) {
     EXPECT_EQ(url, u"kept");
 }
 
-TEST_F(AgentConfig, FilesThatCannotBeReadFail) {
-    std::string conf = agentDir_ + "/Conf";
+TEST_F(AgentConfig, PathsThatAreNoReadableFileFail) {
     std::u16string url;
     EXPECT_EQ(GetServerUrl(url), -1); // missing
-    pandel::test::MakeDirectories(conf + "/agent.xml");
+    pandel::test::MakeDirectories(agentFile_);
     EXPECT_EQ(GetServerUrl(url), -1); // a directory
-    rmdir((conf + "/agent.xml").c_str());
-    ASSERT_EQ(mkfifo((conf + "/agent.xml").c_str(), 0600), 0);
+    rmdir(agentFile_.c_str());
+    ASSERT_EQ(mkfifo(agentFile_.c_str(), 0600), 0);
     EXPECT_EQ(GetServerUrl(url), -1); // a FIFO nobody writes to: must not wait
-    unlink((conf + "/agent.xml").c_str());
-
-    // Amplifying entities: the parser refuses the nested kind, the text reader the wide kind.
-    std::string laughs = "<!DOCTYPE Root [<!ENTITY l0 \"ha\">";
-    for (int i = 1; i <= 10; ++i) {
-        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j)
-            laughs += "&l" + std::to_string(i - 1) + ";";
-        laughs += "\">";
-    }
-    std::string wide = "<!DOCTYPE Root [<!ENTITY big \"" + std::string(100000, 'x') + "\">]>";
-    std::string refs;
-    for (int i = 0; i < 20000; ++i)
-        refs += "&big;";
-    for (const std::string& file :
-         {laughs + "]>" + AllFour("&l10;", "1", "2", "3"), wide + AllFour(refs, "1", "2", "3")}) {
-        WriteAgentFile(agentDir_, file);
-        EXPECT_EQ(GetServerUrl(url), -1);
-    }
     EXPECT_EQ(url, u"");
 }
 
@@ -139,7 +121,6 @@ TEST(HostDirectory, DirectoryWithItsSeparatorAndTheFullLength) {
     } cases[] = {
         {"C:\\Agent\\agent.exe", 18, u"C:\\Agent\\"},
         {"/opt/agent/agent", 16, u"/opt/agent/"},
-        {"/opt/\u00e9/a", 8, u"/opt/\u00e9/"},
         {"agent", 5, u""},
         {"", 0, u"kept"},
     };
