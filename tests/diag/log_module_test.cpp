@@ -95,6 +95,19 @@ TEST(LogChannel, TheRegistrySwitchIsReadOnceAndItsExistenceTurnsTheChannelOff) {
     }
 }
 
+TEST(LogChannel, TheRealRegistrysValueFileTurnsTheChannelOff) {
+    pandel::test::TempRoot root;
+    pandel::test::WriteFile(
+        root.Sub("registry/HKEY_LOCAL_MACHINE/Software/Orvane/LogModule/PluginPandel"), "");
+    CLogModule plugin(u"PluginPandel");
+    CLogModule debug(u"DbgPlugin");
+    plugin.Write(u"p");
+    debug.Write(u"d");
+    EXPECT_THAT(ReadFile(root.Sub("C/runtime.log")),
+                ::testing::MatchesRegex("\\[[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\]"
+                                        "\\[DbgPlugin\\]INFO:d\r\n"));
+}
+
 TEST(LogChannel, WithoutItsFileAChannelWritesToTheDebuggerOutput) {
     LogRoot root;
     root.platform.fake.rootDirectory = root.root.Sub("missing");
