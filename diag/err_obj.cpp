@@ -77,4 +77,8 @@ void SeTranslator(std::uint32_t, const platform::FaultRecord* record) {
     throw ErrObj(record);
 }
 
+void InstallSeTranslator() {
+    platform::InstallFaultTranslator(SeTranslator);
+}
+
 } // namespace pandel

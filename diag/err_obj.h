@@ -46,8 +46,12 @@ private:
     bool isWindowsError;
 };
 
-// The module's fault translator, for platform::InstallFaultTranslator: throws the ErrObj built
-// from record. The code argument is not used; the record carries the same code.
+// The module's fault translator: throws the ErrObj built from record. The code argument is not
+// used; the record carries the same code.
 [[noreturn]] void SeTranslator(std::uint32_t code, const platform::FaultRecord* record);
+
+// Makes SeTranslator the calling thread's fault translator, discarding the one before, for the
+// rest of the thread's life (see platform::InstallFaultTranslator).
+void InstallSeTranslator();
 
 } // namespace pandel

@@ -1,6 +1,5 @@
 // Real processor faults, made in a library built apart, turned into ErrObj by the translator.
 #include "diag/err_obj.h"
-#include "platform/fault.h"
 #include "tests/diag/faulty.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +76,7 @@ TEST(FaultTranslation, EveryFaultBecomesItsErrObjAndUnwindsThroughTheLibrary) {
     // Twice through the table on one new thread: each fault after the first is translated too.
     std::vector<Outcome> outcomes;
     std::thread([&] {
-        platform::InstallFaultTranslator(pandel::SeTranslator);
+        pandel::InstallSeTranslator();
         for (int round = 0; round < 2; ++round) {
             for (const Row& row : rows)
                 outcomes.push_back(RunFault(row.kind, row.arg));
@@ -115,7 +114,7 @@ int RunInChild(bool hostHandler, const std::function<void()>& body) {
         if (!hostHandler)
             host.sa_handler = SIG_DFL; // whatever the test program had (a sanitizer's handler)
         sigaction(SIGSEGV, &host, nullptr);
-        platform::InstallFaultTranslator(pandel::SeTranslator);
+        pandel::InstallSeTranslator();
         body();
         _exit(0);
     }

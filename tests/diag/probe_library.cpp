@@ -1,10 +1,9 @@
 // A shared library built from the diagnostics code as the module is built (hidden by default),
 // exporting one function that faults with the translator installed.
 #include "diag/err_obj.h"
-#include "platform/fault.h"
 
 extern "C" __attribute__((visibility("default"))) int probe_fault_in_library() {
-    platform::InstallFaultTranslator(pandel::SeTranslator);
+    pandel::InstallSeTranslator();
     volatile int* volatile target = nullptr;
     *target = 1;
     return 0;
