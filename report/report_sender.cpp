@@ -1,1 +1,86 @@
-// Placeholder until this piece lands.
+// The report sender: the refusal checks, the endpoint and header texts of one Set request, and
+// the exchange itself.
+#include "report/report_sender.h"
+
+#include "platform/platform.h"
+#include "report/proxy_settings.h"
+#include "report/soap_exchange.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace pandel {
+
+namespace {
+
+constexpr const char* kUnroutableAddress = "http://0.0.0.0";
+constexpr std::size_t kSchemeLength = 7; // "http://"
+constexpr const char* kLoopbackHosts[] = {"127.0.0.1", "localhost"};
+
+// A byte that cannot stand in an HTTP request line: the URL's path goes into it as it is, so
+// white space or a line break would end the line early and let the rest pass as header lines.
+bool IsUnsafeInRequestLine(unsigned char c) {
+    return c <= 0x20 || c == 0x7F;
+}
+
+bool IsRefusedUrl(const char* url) {
+    if (url == nullptr || url[0] == '\0')
+        return true;
+    if (std::strstr(url, kUnroutableAddress) != nullptr)
+        return true;
+    // A longer URL does not fit the endpoint buffer, and cutting it would address another place.
+    const std::size_t length = strnlen(url, kEndpointBufferSize);
+    if (length == kEndpointBufferSize)
+        return true;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (IsUnsafeInRequestLine(static_cast<unsigned char>(url[i])))
+            return true;
+    }
+    return false;
+}
+
+// Reports to this machine never go through the proxy. The test is on the text after the
+// scheme's seven characters, exact and case-sensitive.
+bool IsLoopbackEndpoint(const char* endpoint) {
+    const char* host = endpoint + kSchemeLength; // inside the buffer whatever the URL's length
+    for (const char* loopback : kLoopbackHosts) {
+        if (std::strncmp(host, loopback, std::strlen(loopback)) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int SendReport(const char* url, const char16_t* report, std::int32_t* result) {
+    if (IsRefusedUrl(url))
+        return kReportRefused;
+    if (report == nullptr || report[0] == u'\0')
+        return kReportRefused;
+
+    char endpoint[kEndpointBufferSize] = {};
+    std::memcpy(endpoint, url, std::strlen(url) + 1);
+    if (!IsLoopbackEndpoint(endpoint))
+        ApplyProxyToEndpoint(endpoint);
+    endpoint[kEndpointBufferSize - 1] = '\0';
+
+    char localAddresses[kLocalAddressBufferSize] = {};
+    GetLocalAddressList(localAddresses);
+    localAddresses[kLocalAddressBufferSize - 1] = '\0';
+
+    char messageId[kMessageIdBufferSize] = {};
+    std::snprintf(messageId, sizeof messageId, "%d",
+                  static_cast<std::int32_t>(platform::Current().TickCountMs()));
+
+    // A caller without a slot still gets its report sent; r is then dropped.
+    std::int32_t unusedResult = 0;
+    soap::SetRequest request;
+    request.endpoint = endpoint;
+    request.messageId = messageId;
+    request.fromAddress = localAddresses;
+    request.serviceUrl = url;
+    request.report = report;
+    return soap::ExchangeSet(request, result != nullptr ? result : &unusedResult);
+}
+
+} // namespace pandel

@@ -1,0 +1,212 @@
+// The Set exchange on the client side generated from the service definition, with the steps
+// the runtime must take differently from its generated call: the request ends right at the
+// closing Envelope tag, and a response is accepted only when it really is a SetResponse with r.
+#include "report/soap_exchange.h"
+
+#include "platform/socket_send.h"
+#include "report/soap_runtime.h"
+
+// The envelope code first: the client side's header turns off the global declarations.
+#include <pandel_devcfg_envelopeH.h>
+
+#include <pandel_devcfg_clientH.h>
+// The client side's namespace table, pandel_devcfg_client_namespaces, defined here once.
+#include <pandel_devcfg_client.nsmap>
+#include <stdsoap2.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace pandel::soap {
+
+namespace client = pandel_devcfg_client;
+
+namespace {
+
+constexpr const char* kEmptySoapAction = "";
+
+// The runtime's own header writer, kept for the one header line it writes differently from us.
+struct HeaderWriter {
+    int (*runtimeWriter)(struct ::soap*, const char*, const char*) = nullptr;
+};
+
+int WriteHttpHeader(struct ::soap* soap, const char* key, const char* value) {
+    const auto* writer = static_cast<const HeaderWriter*>(soap->user);
+    if (key != nullptr && std::strcmp(key, "User-Agent") == 0)
+        value = kUserAgent;
+    return writer->runtimeWriter(soap, key, value);
+}
+
+// The envelope as the generated call writes it, except that nothing follows the closing
+// Envelope tag (the runtime would add a line break there).
+int WriteSetEnvelope(struct ::soap* soap, const client::soap__Set& set) {
+    if (soap_envelope_begin_out(soap) || soap_putheader(soap) || soap_body_begin_out(soap) ||
+        client::soap_put_soap__Set(soap, &set, "soap:Set", "") || soap_body_end_out(soap) ||
+        soap_element_end_out(soap, "SOAP-ENV:Envelope"))
+        return soap->error;
+    return SOAP_OK;
+}
+
+// Counts the message, connects and sends it with its Content-Length.
+int SendSet(struct ::soap* soap, const char* endpoint, const PandelReportText& report) {
+    client::soap__Set set;
+    client::soap_default_soap__Set(soap, &set);
+    set.xIn = report;
+    soap_begin(soap);
+    soap->encodingStyle = nullptr; // literal
+    soap_serializeheader(soap);
+    client::soap_serialize_soap__Set(soap, &set);
+    if (soap_begin_count(soap))
+        return soap->error;
+    if ((soap->mode & SOAP_IO_LENGTH) && WriteSetEnvelope(soap, set))
+        return soap->error;
+    if (soap_end_count(soap))
+        return soap->error;
+    if (soap_connect(soap, endpoint, kEmptySoapAction) || WriteSetEnvelope(soap, set) ||
+        soap_end_send(soap))
+        return soap_closesock(soap);
+    return SOAP_OK;
+}
+
+// After the Body's content failed to be a SetResponse: true when what the Body holds is no
+// element at all, or an element other than a Fault. The runtime would take either for success.
+bool BodyHoldsNeitherResponseNorFault(struct ::soap* soap) {
+    if (soap->error == SOAP_NO_TAG)
+        return true;
+    return soap->error == SOAP_TAG_MISMATCH && soap->level == 2 &&
+           soap_match_tag(soap, soap->tag, "SOAP-ENV:Fault") != SOAP_OK;
+}
+
+// The result for a Fault, from its code as the response wrote it (SOAP 1.1 faultcode, or the
+// SOAP 1.2 Code's Value). The runtime compares the code with the envelope namespace through the
+// prefixes that the response itself declared, so a code whose envelope prefix is not SOAP-ENV
+// (every SOAP 1.2 fault from an ordinary server) came out as "other". Its QName reader has
+// already rewritten a prefix bound to the envelope namespace into SOAP-ENV, so comparing that
+// text compares namespace and local name.
+struct FaultCodeResult {
+    const char* code;
+    int result;
+};
+constexpr FaultCodeResult kFaultCodeResults[] = {
+    {"SOAP-ENV:Server", SOAP_SVR_FAULT},
+    {"SOAP-ENV:Receiver", SOAP_SVR_FAULT},
+    {"SOAP-ENV:Client", SOAP_CLI_FAULT},
+    {"SOAP-ENV:Sender", SOAP_CLI_FAULT},
+    {"SOAP-ENV:MustUnderstand", SOAP_MUSTUNDERSTAND},
+    {"SOAP-ENV:VersionMismatch", SOAP_VERSIONMISMATCH},
+};
+
+bool IsFaultResult(int error) {
+    return error == SOAP_SVR_FAULT || error == SOAP_CLI_FAULT || error == SOAP_MUSTUNDERSTAND ||
+           error == SOAP_VERSIONMISMATCH || error == SOAP_FAULT;
+}
+
+const char* ReceivedFaultCode(const struct ::soap* soap) {
+    const SOAP_ENV__Fault* fault = soap->fault;
+    if (fault == nullptr)
+        return nullptr;
+    if (fault->faultcode != nullptr)
+        return fault->faultcode;
+    if (fault->SOAP_ENV__Code != nullptr)
+        return fault->SOAP_ENV__Code->SOAP_ENV__Value;
+    return nullptr;
+}
+
+int FaultResult(struct ::soap* soap, int runtimeResult) {
+    const char* code = ReceivedFaultCode(soap);
+    if (!IsFaultResult(runtimeResult) || code == nullptr)
+        return runtimeResult;
+    for (const FaultCodeResult& known : kFaultCodeResults) {
+        if (std::strcmp(code, known.code) == 0)
+            return known.result;
+    }
+    return SOAP_FAULT;
+}
+
+// Reads the response to a Set; stores r in *result only when the whole response was sound.
+int ReceiveSetResponse(struct ::soap* soap, std::int32_t* result) {
+    client::soap__SetResponse response;
+    client::soap_default_soap__SetResponse(soap, &response);
+    if (soap_begin_recv(soap) || soap_envelope_begin_in(soap) || soap_recv_header(soap) ||
+        soap_body_begin_in(soap))
+        return soap_closesock(soap);
+    client::soap_get_soap__SetResponse(soap, &response, "soap:SetResponse", nullptr);
+    if (soap->error != SOAP_OK) {
+        if (BodyHoldsNeitherResponseNorFault(soap)) {
+            soap->error = SOAP_TAG_MISMATCH;
+            return soap_closesock(soap);
+        }
+        const int error = FaultResult(soap, soap_recv_fault(soap, 0));
+        soap_closesock(soap);
+        soap->error = error;
+        return error;
+    }
+    if (response.r == nullptr) {
+        soap->error = SOAP_OCCURS;
+        return soap_closesock(soap);
+    }
+    if (soap_body_end_in(soap) || soap_envelope_end_in(soap) || soap_end_recv(soap))
+        return soap_closesock(soap);
+    *result = *response.r;
+    return soap_closesock(soap);
+}
+
+std::size_t ReportLength(const char16_t* report) {
+    std::size_t length = 0;
+    while (report[length] != u'\0')
+        ++length;
+    return length;
+}
+
+} // namespace
+
+int ExchangeSet(const SetRequest& request, std::int32_t* result) {
+    struct ::soap* soap = NewContext(pandel_devcfg_client_namespaces);
+    if (soap == nullptr)
+        return SOAP_EOM;
+
+    HeaderWriter writer{soap->fposthdr};
+    soap->user = &writer;
+    soap->fposthdr = WriteHttpHeader;
+    soap->send_timeout = kSendTimeoutSeconds;
+    soap->recv_timeout = kReceiveTimeoutSeconds;
+    soap->connect_timeout = 0; // as long as the system lets a connection attempt last
+    soap->recv_maxlength = kMaxResponseBytes;
+    soap->transfer_timeout = kTransferTimeoutSeconds;
+    // A server that closes early must cost this call an error, not the host its life.
+    soap->socket_flags = platform::NoSignalSendFlags();
+
+    _wsa__From from;
+    soap_default_wsa__EndpointReferenceType(soap, &from);
+    from.Address = const_cast<char*>(request.fromAddress);
+    SOAP_ENV__Header header;
+    soap_default_SOAP_ENV__Header(soap, &header);
+    header.wsa__MessageID = const_cast<char*>(request.messageId);
+    header.wsa__From = &from;
+    header.wsa__ReplyTo = nullptr;
+    header.wsa__To = const_cast<char*>(request.serviceUrl);
+    header.wsa__Action = const_cast<char*>(request.serviceUrl);
+    soap->header = &header;
+
+    int error = SOAP_EOM;
+    const std::size_t units = ReportLength(request.report) + 1;
+    auto* copy = static_cast<char16_t*>(soap_malloc(soap, units * sizeof(char16_t)));
+    if (copy != nullptr) {
+        std::memcpy(copy, request.report, units * sizeof(char16_t));
+        error = SendSet(soap, request.endpoint, PandelReportText{copy});
+        if (error == SOAP_OK) {
+            *result = 0;
+            error = ReceiveSetResponse(soap, result);
+        }
+    } else {
+        soap->error = SOAP_EOM;
+    }
+    if (error != SOAP_OK)
+        soap_print_fault(soap, stderr);
+
+    soap->header = nullptr; // lives on this stack frame, not in the context
+    ReleaseContext(soap);
+    return error;
+}
+
+} // namespace pandel::soap

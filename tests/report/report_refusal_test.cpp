@@ -1,0 +1,60 @@
+// Calls that SendReport refuses: nothing sent, nothing printed, nothing asked of the proxy part.
+#include "report/report_sender.h"
+#include "tests/report/report_test_support.h"
+#include "tests/report/scripted_server.h"
+#include "tests/support/fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pandel::test {
+namespace {
+
+constexpr std::int32_t kUntouched = 77;
+
+struct RefusalCase {
+    const char* name;
+    std::optional<std::string> url; // nullopt: no URL at all
+    const char16_t* report;
+};
+
+TEST(ReportRefusal, RefusedCallsHaveNoSideEffectAtAll) {
+    ScriptedServer server(ScriptedServer::Mode::Idle);
+    const std::string good = LoopbackUrl(server.port());
+    std::string tooLong = good + "/";
+    tooLong += std::string(kEndpointBufferSize - tooLong.size(), 'p'); // 260 characters
+    const std::vector<RefusalCase> cases = {
+        {"no url", std::nullopt, u"report"},
+        {"empty url", std::string(), u"report"},
+        {"unroutable host", "http://0.0.0.0:8080/a/b", u"report"},
+        {"unroutable text in the path", good + "/http://0.0.0.0", u"report"},
+        {"no report", good, nullptr},
+        {"empty report", good, u""},
+        {"url longer than the endpoint buffer", tooLong, u"report"},
+        {"line break in url", good + "\r\nX-Injected: 1", u"report"},
+        {"blank in url", good + " HTTP/1.0", u"report"},
+        {"tab in url", good + "\tx", u"report"},
+        {"delete in url", good + "\x7F", u"report"},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedFakePlatform platform;
+        std::int32_t slot = kUntouched;
+        CapturedOutput output;
+        const int result = SendReport(c.url ? c.url->c_str() : nullptr, c.report, &slot);
+        const std::string out = output.Stdout();
+        const std::string err = output.Stderr();
+        EXPECT_EQ(kReportRefused, result);
+        EXPECT_EQ(kUntouched, slot);
+        EXPECT_EQ("", out);
+        EXPECT_EQ("", err);
+        EXPECT_TRUE(platform.fake.trace.empty()) << platform.fake.trace.front();
+        EXPECT_FALSE(server.HasPendingConnection());
+    }
+}
+
+} // namespace
+} // namespace pandel::test

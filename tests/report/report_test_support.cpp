@@ -1,0 +1,141 @@
+// Literal request and response texts, and standard streams caught in temporary files.
+#include "tests/report/report_test_support.h"
+
+#include "tests/support/temp_root.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace pandel::test {
+
+std::string LoopbackUrl(std::uint16_t port) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/App/Ep";
+}
+
+std::string ExpectedSetRequest(const std::string& host, const std::string& path,
+                               const std::string& messageId, const std::string& from,
+                               const std::string& serviceUrl, const std::string& xIn) {
+    const std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             "<SOAP-ENV:Envelope"
+                             " xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+                             " xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\""
+                             " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+                             " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+                             " xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\""
+                             " xmlns:soap=\"urn:pandel:device-config\">"
+                             "<SOAP-ENV:Header>"
+                             "<wsa:MessageID>" +
+                             messageId +
+                             "</wsa:MessageID>"
+                             "<wsa:From><wsa:Address xsi:type=\"xsd:string\">" +
+                             from +
+                             "</wsa:Address></wsa:From>"
+                             "<wsa:To>" +
+                             serviceUrl +
+                             "</wsa:To>"
+                             "<wsa:Action>" +
+                             serviceUrl +
+                             "</wsa:Action>"
+                             "</SOAP-ENV:Header>"
+                             "<SOAP-ENV:Body><soap:Set><soap:xIn xsi:type=\"xsd:string\">" +
+                             xIn + "</soap:xIn></soap:Set></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+    return "POST /" + path +
+           " HTTP/1.1\r\n"
+           "Host: " +
+           host +
+           "\r\n"
+           "User-Agent: gSOAP/2.7\r\n"
+           "Content-Type: text/xml; charset=utf-8\r\n"
+           "Content-Length: " +
+           std::to_string(body.size()) +
+           "\r\n"
+           "Connection: close\r\n"
+           "SOAPAction: \"\"\r\n"
+           "\r\n" +
+           body;
+}
+
+std::string HttpResponse(int status, const std::string& body) {
+    return "HTTP/1.1 " + std::to_string(status) +
+           " Status\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string Soap11(const std::string& body, const std::string& headerContent) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+           "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+           " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+           " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+           " xmlns:s=\"urn:pandel:device-config\""
+           " xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\""
+           " xmlns:wsa5=\"http://www.w3.org/2005/08/addressing\">" +
+           (headerContent.empty() ? std::string()
+                                  : "<SOAP-ENV:Header>" + headerContent + "</SOAP-ENV:Header>") +
+           "<SOAP-ENV:Body>" + body + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+}
+
+std::string Soap12(const std::string& body, const std::string& headerContent) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+           "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\""
+           " xmlns:s=\"urn:pandel:device-config\">" +
+           (headerContent.empty() ? std::string()
+                                  : "<env:Header>" + headerContent + "</env:Header>") +
+           "<env:Body>" + body + "</env:Body></env:Envelope>";
+}
+
+namespace {
+
+int RedirectInto(int fd, std::string& path) {
+    char pattern[] = "/tmp/pandel-report-output-XXXXXX";
+    const int file = mkstemp(pattern);
+    if (file < 0)
+        throw std::runtime_error("mkstemp failed");
+    path = pattern;
+    const int saved = dup(fd);
+    dup2(file, fd);
+    close(file);
+    return saved;
+}
+
+} // namespace
+
+CapturedOutput::CapturedOutput() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    savedOut_ = RedirectInto(1, outPath_);
+    savedErr_ = RedirectInto(2, errPath_);
+}
+
+CapturedOutput::~CapturedOutput() {
+    Stop();
+    std::remove(outPath_.c_str());
+    std::remove(errPath_.c_str());
+}
+
+void CapturedOutput::Stop() {
+    if (stopped_)
+        return;
+    stopped_ = true;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut_, 1);
+    dup2(savedErr_, 2);
+    close(savedOut_);
+    close(savedErr_);
+}
+
+std::string CapturedOutput::Stdout() {
+    Stop();
+    return ReadFile(outPath_);
+}
+
+std::string CapturedOutput::Stderr() {
+    Stop();
+    return ReadFile(errPath_);
+}
+
+} // namespace pandel::test
