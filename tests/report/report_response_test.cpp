@@ -45,7 +45,6 @@ std::vector<AnswerCase> AnswerCases() {
     return {
         // HTTP status
         {"200", HttpResponse(200, Soap11(ok)), 0, 5},
-        {"201 with envelope", HttpResponse(201, Soap11(ok)), 0, 5},
         {"202 with envelope", HttpResponse(202, Soap11(ok)), 0, 5},
         {"400 with envelope", HttpResponse(400, Soap11(ok)), 0, 5},
         {"500 with envelope", HttpResponse(500, Soap11(ok)), 0, 5},
@@ -77,8 +76,6 @@ std::vector<AnswerCase> AnswerCases() {
          HttpResponse(200, Soap11(SetResponse("<s:r xsi:type=\"xsd:long\">7</s:r>"))), 0, 7},
         {"r typed xsd:short",
          HttpResponse(200, Soap11(SetResponse("<s:r xsi:type=\"xsd:short\">7</s:r>"))), 0, 7},
-        {"r typed xsd:byte",
-         HttpResponse(200, Soap11(SetResponse("<s:r xsi:type=\"xsd:byte\">7</s:r>"))), 0, 7},
         {"r typed xsd:string",
          HttpResponse(200, Soap11(SetResponse("<s:r xsi:type=\"xsd:string\">7</s:r>"))), 4, 0},
         {"r with trailing characters", HttpResponse(200, Soap11(SetResponse("<s:r>7x</s:r>"))), 4,
@@ -137,18 +134,6 @@ TEST_F(ReportResponse, EachAnswerGivesItsResultAndSlot) {
         // The runtime's fault printout goes to standard error on every failure, and only then.
         EXPECT_EQ(result != 0, !printout.empty()) << printout;
     }
-}
-
-TEST_F(ReportResponse, FaultPrintoutNamesTheFault) {
-    ScriptedServer server(ScriptedServer::Mode::Answer,
-                          HttpResponse(500, Soap12(Fault12("env:Receiver"))));
-    const std::string url = LoopbackUrl(server.port());
-    std::int32_t slot = kUntouched;
-    CapturedOutput output;
-    ASSERT_EQ(2, SendReport(url.c_str(), u"report", &slot));
-    const std::string printout = output.Stderr();
-    EXPECT_NE(std::string::npos, printout.find("SOAP-ENV:Receiver")) << printout;
-    EXPECT_NE(std::string::npos, printout.find("told to")) << printout;
 }
 
 TEST_F(ReportResponse, ServerThatClosesEndsWithEndOfInput) {

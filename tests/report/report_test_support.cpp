@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <vector>
 
 namespace pandel::test {
 
@@ -16,46 +17,43 @@ std::string LoopbackUrl(std::uint16_t port) {
     return "http://127.0.0.1:" + std::to_string(port) + "/App/Ep";
 }
 
+namespace {
+
+// text with each $n (one digit) replaced by fields[n - 1], in one pass.
+std::string Fill(const std::string& text, const std::vector<std::string>& fields) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '$' && i + 1 < text.size() && text[i + 1] >= '1' && text[i + 1] <= '9') {
+            out += fields.at(static_cast<std::size_t>(text[++i] - '1'));
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+} // namespace
+
 std::string ExpectedSetRequest(const std::string& host, const std::string& path,
                                const std::string& messageId, const std::string& from,
                                const std::string& serviceUrl, const std::string& xIn) {
-    const std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                             "<SOAP-ENV:Envelope"
-                             " xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
-                             " xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\""
-                             " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-                             " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
-                             " xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\""
-                             " xmlns:soap=\"urn:pandel:device-config\">"
-                             "<SOAP-ENV:Header>"
-                             "<wsa:MessageID>" +
-                             messageId +
-                             "</wsa:MessageID>"
-                             "<wsa:From><wsa:Address xsi:type=\"xsd:string\">" +
-                             from +
-                             "</wsa:Address></wsa:From>"
-                             "<wsa:To>" +
-                             serviceUrl +
-                             "</wsa:To>"
-                             "<wsa:Action>" +
-                             serviceUrl +
-                             "</wsa:Action>"
-                             "</SOAP-ENV:Header>"
-                             "<SOAP-ENV:Body><soap:Set><soap:xIn xsi:type=\"xsd:string\">" +
-                             xIn + "</soap:xIn></soap:Set></SOAP-ENV:Body></SOAP-ENV:Envelope>";
-    return "POST /" + path +
-           " HTTP/1.1\r\n"
-           "Host: " +
-           host +
-           "\r\n"
-           "User-Agent: gSOAP/2.7\r\n"
-           "Content-Type: text/xml; charset=utf-8\r\n"
-           "Content-Length: " +
-           std::to_string(body.size()) +
-           "\r\n"
-           "Connection: close\r\n"
-           "SOAPAction: \"\"\r\n"
-           "\r\n" +
+    const std::string body =
+        Fill("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<SOAP-ENV:Envelope"
+             " xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+             " xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\""
+             " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+             " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+             " xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\""
+             " xmlns:soap=\"urn:pandel:device-config\"><SOAP-ENV:Header><wsa:MessageID>$1"
+             "</wsa:MessageID><wsa:From><wsa:Address xsi:type=\"xsd:string\">$2</wsa:Address>"
+             "</wsa:From><wsa:To>$3</wsa:To><wsa:Action>$3</wsa:Action></SOAP-ENV:Header>"
+             "<SOAP-ENV:Body><soap:Set><soap:xIn xsi:type=\"xsd:string\">$4</soap:xIn></soap:Set>"
+             "</SOAP-ENV:Body></SOAP-ENV:Envelope>",
+             {messageId, from, serviceUrl, xIn});
+    return Fill("POST /$1 HTTP/1.1\r\nHost: $2\r\nUser-Agent: gSOAP/2.7\r\n"
+                "Content-Type: text/xml; charset=utf-8\r\nContent-Length: $3\r\n"
+                "Connection: close\r\nSOAPAction: \"\"\r\n\r\n",
+                {path, host, std::to_string(body.size())}) +
            body;
 }
 
