@@ -17,4 +17,10 @@ endif()
 # Hardening for everything that ships.
 add_compile_options(-fstack-protector-strong)
 add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
-add_link_options(-Wl,-z,relro,-z,now -Wl,-z,noexecstack)
+if(WIN32)
+  # The PE equivalents: address-space randomisation and no execution of data; the stack
+  # protector's and the fortified functions' checks live in libssp there.
+  add_link_options(-Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va -fstack-protector-strong)
+else()
+  add_link_options(-Wl,-z,relro,-z,now -Wl,-z,noexecstack)
+endif()

@@ -4,12 +4,42 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace pandel::test {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+namespace {
+// The three POSIX calls used below, for the Windows build of the tests.
+int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+int unsetenv(const char* name) {
+    return _putenv_s(name, ""); // an empty value removes the variable
+}
+char* mkdtemp(char* pattern) {
+    std::string text(pattern);
+    const std::size_t xs = text.rfind("XXXXXX");
+    if (xs == std::string::npos)
+        return nullptr;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = 0; i < 6; ++i)
+            text[xs + i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+        std::error_code error;
+        if (fs::create_directory(text, error)) {
+            text.copy(pattern, text.size());
+            return pattern;
+        }
+    }
+    return nullptr;
+}
+} // namespace
+#endif
 
 TempRoot::TempRoot() {
     const char* previous = std::getenv("PANDEL_ROOT");

@@ -1,0 +1,52 @@
+# Cross-building the Windows side (x86-64) with mingw-w64's GCC (posix threads) on Debian.
+#
+#   cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DPANDEL_WIN_DEPS=/opt/pandel-win ...
+#
+# PANDEL_WIN_DEPS is the prefix that scripts/windows-deps fills (libxml2, the SOAP runtime,
+# googletest). Programs built here run under Wine through scripts/test-windows --run.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(PANDEL_MINGW_TRIPLE x86_64-w64-mingw32)
+# GCC, not clang: the fault translation needs -fnon-call-exceptions honoured.
+set(CMAKE_C_COMPILER ${PANDEL_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PANDEL_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${PANDEL_MINGW_TRIPLE}-windres)
+set(CMAKE_AR ${PANDEL_MINGW_TRIPLE}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${PANDEL_MINGW_TRIPLE}-gcc-ranlib-posix CACHE FILEPATH "")
+set(CMAKE_OBJCOPY ${PANDEL_MINGW_TRIPLE}-objcopy CACHE FILEPATH "")
+
+# Toolchain files are read again for every try-compile: keep the prefix in the environment too.
+if(NOT PANDEL_WIN_DEPS)
+  if(DEFINED ENV{PANDEL_WIN_DEPS})
+    set(PANDEL_WIN_DEPS $ENV{PANDEL_WIN_DEPS})
+  else()
+    set(PANDEL_WIN_DEPS /opt/pandel-win)
+  endif()
+endif()
+set(PANDEL_WIN_DEPS ${PANDEL_WIN_DEPS} CACHE PATH "Prefix of the Windows build's dependencies")
+set(ENV{PANDEL_WIN_DEPS} ${PANDEL_WIN_DEPS})
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PANDEL_WIN_DEPS)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${PANDEL_MINGW_TRIPLE} ${PANDEL_WIN_DEPS})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(ENV{PKG_CONFIG_LIBDIR} ${PANDEL_WIN_DEPS}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
+# Everything static: the programs and the DLL need no mingw runtime DLLs beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+
+# Programs built here run under Wine: test discovery and CTest go through the runner.
+get_filename_component(_pandel_runner ${CMAKE_CURRENT_LIST_DIR}/../scripts/test-windows ABSOLUTE)
+if(EXISTS ${_pandel_runner})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${_pandel_runner} --run)
+endif()
+
+# soapcpp2 runs on the build machine and reads the toolkit's import files there; they are the
+# same for every target.
+set(PANDEL_GSOAP_IMPORT_DIR /usr/share/gsoap/import CACHE PATH "The SOAP toolkit's import files")

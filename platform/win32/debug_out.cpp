@@ -1,0 +1,12 @@
+// Debugger output on Windows: OutputDebugStringW, the text as it is.
+#include "platform/debug_out.h"
+
+#include "platform/win32/windows_api.h"
+
+namespace platform::native {
+
+void DebugOutput(const std::u16string& text) {
+    OutputDebugStringW(win32::Wide(text));
+}
+
+} // namespace platform::native
