@@ -36,10 +36,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} ${PANDEL_WIN_DEPS}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-# Everything static: the programs and the DLL need no mingw runtime DLLs beside them.
+# Everything static: the programs and the DLL need no mingw runtime DLLs beside them. A DLL
+# that marks nothing for export exports its own objects' symbols, never those of the archives
+# linked into it (the C++ runtime's above all, which every module has a copy of).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -Wl,--exclude-libs,ALL")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -Wl,--exclude-libs,ALL")
 
 # Programs built here run under Wine: test discovery and CTest go through the runner.
 get_filename_component(_pandel_runner ${CMAKE_CURRENT_LIST_DIR}/../scripts/test-windows ABSOLUTE)
@@ -50,3 +52,8 @@ endif()
 # soapcpp2 runs on the build machine and reads the toolkit's import files there; they are the
 # same for every target.
 set(PANDEL_GSOAP_IMPORT_DIR /usr/share/gsoap/import CACHE PATH "The SOAP toolkit's import files")
+
+# The SOAP runtime's archive calls Windows Sockets; the system libraries close every link line,
+# after that archive, wherever it stands.
+set(CMAKE_C_STANDARD_LIBRARIES "-lws2_32 -lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32 -loleaut32 -luuid -lcomdlg32 -ladvapi32" CACHE STRING "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "${CMAKE_C_STANDARD_LIBRARIES}" CACHE STRING "")
