@@ -6,32 +6,14 @@
 #include "config/xml_config.h"
 #include "platform/platform.h"
 #include "plugin/imaging_client.h"
+#include "plugin/service_url.h"
 #include "report/report_sender.h"
-
-#include <algorithm>
-#include <iterator>
 
 namespace pandel {
 namespace {
 
 constexpr std::int32_t kSwitchOff = 0;
 constexpr std::int32_t kSwitchOn = 1;
-constexpr std::size_t kNarrowUrlBufferSize = 260;
-
-// Zero-fills buffer and copies url into it when every character is ASCII and it fits with its
-// terminator; a cut or mangled URL would address some other server.
-bool ToNarrowUrl(const std::u16string& url, char (&buffer)[kNarrowUrlBufferSize]) {
-    std::fill(std::begin(buffer), std::end(buffer), '\0');
-    if (url.size() >= kNarrowUrlBufferSize)
-        return false;
-    for (char16_t unit : url) {
-        if (unit >= 0x80)
-            return false;
-    }
-    std::copy(url.begin(), url.end(), buffer);
-    return true;
-}
-
 // Switches the second adapter on again when the selection is left by an exception: the adapter
 // is off for the whole machine, not just for this module.
 class SecondAdapterOff {
@@ -73,7 +55,7 @@ std::int32_t SelectAdapterWith(const AdapterControl& control,
             reached = true;
             break;
         }
-        if (attempt < kMaxProbes)
+        if (attempt <= kMaxProbes)
             os.SleepMs(kPauseBetweenProbesMs);
     }
     secondOff.SwitchOn();
@@ -102,8 +84,8 @@ std::int32_t ProbeServerWith(const ProbeServices& services) {
     if (url.empty())
         return 0;
 
-    char narrowUrl[kNarrowUrlBufferSize];
-    if (!ToNarrowUrl(url, narrowUrl))
+    char narrowUrl[kServiceUrlBufferSize];
+    if (!ToNarrowServiceUrl(url, narrowUrl))
         return 0;
 
     std::u16string xml;

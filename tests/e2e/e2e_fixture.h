@@ -1,0 +1,44 @@
+// The end-to-end stage: the real plug-in library loaded by pandel-host, a temporary agent
+// directory and PANDEL_ROOT, the scripted stand-in imaging library and a loopback server.
+#pragma once
+
+#include "tests/support/child_process.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_root.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pandel::test {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // Writes Conf/agent.xml of the agent directory pointing at url's parts.
+    void WriteAgentConfig(const std::string& ip, const std::string& port);
+    void ScriptImaging(const std::string& script);
+
+    // Runs pandel-host with the given calls (and host options before them).
+    ProcessResult Host(const std::vector<std::string>& calls, int timeoutMs = 60000);
+    // Writes body as a file and delivers it as command name.
+    ProcessResult Post(const std::string& name, const std::string& body,
+                       const std::vector<std::string>& hostOptions = {});
+
+    std::vector<std::string> Journal();
+    // The decoded xIn of every request the server received, in order.
+    std::vector<std::string> Reports();
+
+    static std::string Build(const std::string& relative);
+    static std::string Download(const std::string& fields);
+    static std::string TaskStatus(int scheduleId, int progress);
+
+    TempRoot root_;
+    std::string agentDir_;
+    std::unique_ptr<LoopbackServer> server_;
+};
+
+} // namespace pandel::test
