@@ -55,7 +55,7 @@ std::int32_t SelectAdapterWith(const AdapterControl& control,
             reached = true;
             break;
         }
-        if (attempt <= kMaxProbes)
+        if (attempt < kMaxProbes)
             os.SleepMs(kPauseBetweenProbesMs);
     }
     secondOff.SwitchOn();
