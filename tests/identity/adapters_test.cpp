@@ -19,13 +19,12 @@ long ReadNumber(const std::filesystem::path& file) {
     return std::stol(text, nullptr, 0);
 }
 
-TEST(RealAdapters, NonLoopbackInterfacesInIndexOrder) {
+TEST(RealAdapters, NonLoopbackInterfacesInIndexOrderWithoutZeroAddresses) {
     constexpr long kLoopbackFlag = 0x8;
     std::map<long, std::string> byIndex;
     for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net")) {
-        if ((ReadNumber(entry.path() / "flags") & kLoopbackFlag) != 0)
-            continue;
-        byIndex[ReadNumber(entry.path() / "ifindex")] = entry.path().filename().string();
+        if ((ReadNumber(entry.path() / "flags") & kLoopbackFlag) == 0)
+            byIndex[ReadNumber(entry.path() / "ifindex")] = entry.path().filename().string();
     }
     std::vector<std::string> expected;
     for (const auto& [index, name] : byIndex)
@@ -36,13 +35,8 @@ TEST(RealAdapters, NonLoopbackInterfacesInIndexOrder) {
     std::vector<std::string> names;
     for (const platform::AdapterAnswer& adapter : *adapters) {
         names.push_back(adapter.name);
-        // A driver without a burned-in address answers zeros, which must count as no answer.
-        if (adapter.permanentAddress) {
-            EXPECT_FALSE(std::all_of(adapter.permanentAddress->begin(),
-                                     adapter.permanentAddress->end(),
-                                     [](std::uint8_t b) { return b == 0; }))
-                << adapter.name;
-        }
+        const platform::HardwareAddress zeros{};
+        EXPECT_NE(adapter.permanentAddress.value_or(platform::HardwareAddress{1}), zeros);
     }
     EXPECT_EQ(names, expected);
 }

@@ -1,5 +1,4 @@
-// The alias table in the real registry stand-in: what lands in its value files, and silence when
-// the registry cannot be used.
+// The alias table in the real registry stand-in's value files; silence when it cannot be used.
 #include "config/device_id.h"
 
 #include "tests/support/fake_platform.h"
@@ -13,10 +12,6 @@
 
 namespace pandel {
 namespace {
-
-using platform::AdapterAnswer;
-using test::ReadFile;
-using test::WriteFile;
 
 // Scripted adapters, real registry.
 class RealRegistryPlatform : public test::FakePlatform {
@@ -32,56 +27,34 @@ public:
     }
 };
 
-class AliasTableFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake_.adapters =
-            std::vector<AdapterAnswer>{{"eth1", platform::HardwareAddress{0x02, 0, 0, 0, 0, 0x0B}},
-                                       {"eth0", platform::HardwareAddress{0x02, 0, 0, 0, 0, 0x0A}}};
-    }
-    std::string Value(const std::string& name) const {
-        return root_.Sub("registry/HKEY_LOCAL_MACHINE/Software/Orvane/Tessaly2009/" + name);
-    }
-    std::u16string Compute() {
+TEST(AliasTableFiles, RawBytesStoredAliasesAndUnusableRegistry) {
+    test::TempRoot root;
+    RealRegistryPlatform fake;
+    platform::ScopedPlatform guard(fake);
+    fake.adapters = std::vector<platform::AdapterAnswer>{
+        {"eth1", platform::HardwareAddress{2, 0, 0, 0, 0, 0x0B}},
+        {"eth0", platform::HardwareAddress{2, 0, 0, 0, 0, 0x0A}}};
+    const std::string table = root.Sub("registry/HKEY_LOCAL_MACHINE/Software/Orvane/Tessaly2009/");
+    auto compute = [] {
         char16_t buffer[kDeviceIdComputeBufferSize] = {};
         EXPECT_EQ(ComputeDeviceId(buffer), 0);
-        return buffer;
-    }
-
-    test::TempRoot root_;
-    RealRegistryPlatform fake_;
-    platform::ScopedPlatform guard_{fake_};
-};
-
-TEST_F(AliasTableFiles, OtherAddressRecordedAsSixRawBytes) {
-    EXPECT_EQ(Compute(), u"02000000000A");
-    EXPECT_EQ(ReadFile(Value("02000000000B")), std::string("\x02\0\0\0\0\x0A", 6));
-    EXPECT_FALSE(std::filesystem::exists(Value("02000000000A")));
-}
-
-TEST_F(AliasTableFiles, StoredAliasOfEachLength) {
-    struct Case {
-        std::string stored;
-        std::u16string identity;
-    } cases[] = {
-        {std::string("\x0C\x11\x22\x33\x44\x55", 6), u"0C1122334455"},
-        {"\xDE\xAD", u"DEAD0000000A"},
-        {std::string("\x0C\x11\x22\x33\x44\x55\x66", 7), u"02000000000A"}, // too long: ignored
+        return std::u16string(buffer);
     };
-    test::MakeDirectories(root_.Sub("registry/HKEY_LOCAL_MACHINE/Software/Orvane/Tessaly2009"));
-    for (const Case& c : cases) {
-        WriteFile(Value("02000000000A"), c.stored);
-        EXPECT_EQ(Compute(), c.identity);
-        EXPECT_EQ(ReadFile(Value("02000000000A")), c.stored); // the lookup never rewrites
-    }
-}
 
-TEST_F(AliasTableFiles, UnusableRegistryIsSilent) {
-    const std::string notADirectory = root_.Sub("plain-file");
-    WriteFile(notADirectory, "x");
+    EXPECT_EQ(compute(), u"02000000000A");
+    EXPECT_EQ(test::ReadFile(table + "02000000000B"), std::string("\x02\0\0\0\0\x0A", 6));
+    EXPECT_FALSE(std::filesystem::exists(table + "02000000000A"));
+
+    test::WriteFile(table + "02000000000A", "\xDE\xAD");
+    EXPECT_EQ(compute(), u"DEAD0000000A");
+    test::WriteFile(table + "02000000000A", "\x0C\x11\x22\x33\x44\x55\x66"); // longer than 6
+    EXPECT_EQ(compute(), u"02000000000A");
+    EXPECT_EQ(test::ReadFile(table + "02000000000A"), "\x0C\x11\x22\x33\x44\x55\x66");
+
+    const std::string notADirectory = root.Sub("plain-file");
+    test::WriteFile(notADirectory, "x");
     setenv("PANDEL_ROOT", notADirectory.c_str(), 1);
-    EXPECT_EQ(Compute(), u"02000000000A");
-    EXPECT_EQ(ReadFile(notADirectory), "x");
+    EXPECT_EQ(compute(), u"02000000000A");
 }
 
 } // namespace

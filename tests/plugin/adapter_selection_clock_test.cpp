@@ -71,10 +71,5 @@ TEST(SelectionOnLoopback, FirstProbeReachesServerBetweenRealWaits) {
         << request;
 }
 
-TEST(SelectionOnLoopback, ProbeOfAClosedPortFails) {
-    test::TempRoot root;
-    EXPECT_EQ(ProbeServerWith(ProbeTo(test::LoopbackUrl(test::ClosedPort()))), 0);
-}
-
 } // namespace
 } // namespace pandel
