@@ -1,98 +1,19 @@
 // The XML store's shared steps over libxml2: parsing, XPath evaluation, node text, paths.
 #include "config/xml_doc_context.h"
 
+#include "platform/libxml_text.h"
 #include "platform/wide_text.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
 #include <climits>
-#include <cstring>
-#include <mutex>
 
 namespace pandel {
 namespace {
 
-// Errors stay out of the host's standard error; entities are kept as references (replaced
-// only, and bounded, when a text is read); nothing is fetched; the declared encoding is
-// ignored because the text is always UTF-8 by the time it gets here.
-constexpr int kParseOptions =
-    XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET | XML_PARSE_IGNORE_ENC;
-
-// Entity references nest at most this deep in a document the parser accepts.
-constexpr int kMaxEntityDepth = 40;
-// Nodes that entity replacement may visit for one text (references to empty entities add no
-// bytes but can still multiply).
-constexpr std::size_t kMaxEntityNodeVisits = 1u << 20;
-
-void IgnoreXPathError(void*, xmlErrorPtr) {}
-
-void InitXmlParserOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
-
-// The concatenated text of a node list, as libxml2's in-line substitution reads it, with entity
-// replacement bounded.
-class TextCollector {
-public:
-    explicit TextCollector(xmlDocPtr document) : document_(document) {}
-
-    void Collect(const xmlNode* list, int depth) {
-        for (const xmlNode* node = list; node != nullptr && !overflow_; node = node->next) {
-            if (depth > 0 && ++entityVisits_ > kMaxEntityNodeVisits) {
-                overflow_ = true;
-                return;
-            }
-            if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
-                Append(node->content, depth);
-            } else if (node->type == XML_ENTITY_REF_NODE) {
-                Replace(node, depth);
-            }
-        }
-    }
-
-    bool overflow() const { return overflow_; }
-    const std::string& text() const { return text_; }
-
-private:
-    void Append(const xmlChar* content, int depth) {
-        if (content == nullptr)
-            return;
-        std::size_t length = std::strlen(reinterpret_cast<const char*>(content));
-        if (depth > 0) {
-            entityBytes_ += length;
-            if (entityBytes_ > kMaxEntityTextBytes) {
-                overflow_ = true;
-                return;
-            }
-        }
-        text_.append(reinterpret_cast<const char*>(content), length);
-    }
-
-    void Replace(const xmlNode* reference, int depth) {
-        xmlEntityPtr entity = xmlGetDocEntity(document_, reference->name);
-        if (entity == nullptr) {
-            Append(reference->content, depth);
-            return;
-        }
-        if (depth >= kMaxEntityDepth) {
-            overflow_ = true;
-            return;
-        }
-        // libxml2 marks an entity whose children it is still building with -1.
-        const xmlNode* children = entity->children;
-        if (children == reinterpret_cast<const xmlNode*>(-1))
-            return;
-        Collect(children, depth + 1);
-    }
-
-    xmlDocPtr document_;
-    std::string text_;
-    std::size_t entityBytes_ = 0;
-    std::size_t entityVisits_ = 0;
-    bool overflow_ = false;
-};
+// The declared encoding is ignored: the text is always UTF-8 by the time it gets here.
+constexpr int kParseOptions = platform::libxml::kParseOptions | XML_PARSE_IGNORE_ENC;
 
 bool IsPathSpace(char16_t c) {
     return c == u' ';
@@ -105,7 +26,7 @@ bool IsDecimalSpace(char16_t c) {
 } // namespace
 
 XmlDocContext* CreateXmlDocContext(const std::u16string& xml) {
-    InitXmlParserOnce();
+    platform::libxml::InitParserOnce();
     auto* context = new XmlDocContext();
     std::string text = WideToUtf8(xml);
     if (text.size() <= static_cast<std::size_t>(INT_MAX)) {
@@ -113,8 +34,7 @@ XmlDocContext* CreateXmlDocContext(const std::u16string& xml) {
                                           nullptr, kParseOptions);
     }
     context->xpath = xmlXPathNewContext(context->document);
-    if (context->xpath != nullptr)
-        context->xpath->error = IgnoreXPathError;
+    platform::libxml::SilenceXPathErrors(context->xpath);
     return context;
 }
 
@@ -171,11 +91,9 @@ std::u16string GetNodeText(const XmlDocContext& context, int index) {
     }
     if (context.nameMode)
         return Utf8ToWide(node->name);
-    TextCollector collector(context.document);
-    collector.Collect(node->children, 0);
-    if (collector.overflow())
-        return {};
-    return platform::Utf8ToUtf16(collector.text());
+    std::optional<std::string> text =
+        platform::libxml::BoundedText(context.document, node->children, false);
+    return text ? platform::Utf8ToUtf16(*text) : std::u16string();
 }
 
 std::vector<std::u16string> SplitPath(const std::u16string& path) {

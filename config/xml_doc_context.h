@@ -43,13 +43,9 @@ std::int32_t EvaluatePath(XmlDocContext& context, const std::u16string& path);
 
 // Text of the index-th selected node: its name in name mode, otherwise the text of its direct
 // text and CDATA children with entity references replaced (an attribute's value). Empty with
-// no selection, for an index outside it, and when entity replacement would grow the text past
-// kMaxEntityTextBytes.
+// no selection, for an index outside it, and when entity replacement runs past its bounds
+// (platform/libxml_text.h).
 std::u16string GetNodeText(const XmlDocContext& context, int index);
-
-// Bytes that entity replacement may add to one node's text; a hostile document can make a
-// few bytes of references stand for gigabytes.
-inline constexpr std::size_t kMaxEntityTextBytes = 4u << 20;
 
 // The path's parts between '/', each stripped of U+0020 at both ends, empty parts dropped.
 std::vector<std::u16string> SplitPath(const std::u16string& path);

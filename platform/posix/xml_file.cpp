@@ -1,11 +1,8 @@
 // XML files on POSIX: the file read whole, parsed and searched with libxml2.
 #include "platform/xml_file.h"
 
+#include "platform/libxml_text.h"
 #include "platform/wide_text.h"
-
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <libxml/xpath.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,28 +10,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
-#include <mutex>
 
 namespace platform {
 namespace {
-
-// Errors stay out of the host's standard error; entities stay references until a text is read;
-// nothing is fetched from the network.
-constexpr int kParseOptions = XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET;
-
-// Bounds on entity replacement in one text: a hostile file can make a few bytes of references
-// stand for gigabytes.
-constexpr std::size_t kMaxEntityTextBytes = 4u << 20;
-constexpr std::size_t kMaxEntityNodeVisits = 1u << 20;
-constexpr int kMaxEntityDepth = 40;
-
-void IgnoreXPathError(void*, xmlErrorPtr) {}
-
-void InitXmlParserOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
-}
 
 // The whole regular file, or nullopt. Opened without blocking so that a FIFO in its place
 // cannot hold the caller.
@@ -72,76 +50,6 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
     return content;
 }
 
-// The text of a node and all its descendants, entity references replaced, bounded.
-class DescendantText {
-public:
-    explicit DescendantText(xmlDocPtr document) : document_(document) {}
-
-    void Collect(const xmlNode* list, int depth) {
-        for (const xmlNode* node = list; node != nullptr && !overflow_; node = node->next) {
-            if (depth > 0 && ++entityVisits_ > kMaxEntityNodeVisits) {
-                overflow_ = true;
-                return;
-            }
-            switch (node->type) {
-            case XML_TEXT_NODE:
-            case XML_CDATA_SECTION_NODE:
-                Append(node->content, depth);
-                break;
-            case XML_ELEMENT_NODE:
-                Collect(node->children, depth);
-                break;
-            case XML_ENTITY_REF_NODE:
-                Replace(node, depth);
-                break;
-            default:
-                break;
-            }
-        }
-    }
-
-    bool overflow() const { return overflow_; }
-    const std::string& text() const { return text_; }
-
-private:
-    void Append(const xmlChar* content, int depth) {
-        if (content == nullptr)
-            return;
-        std::size_t length = std::strlen(reinterpret_cast<const char*>(content));
-        if (depth > 0) {
-            entityBytes_ += length;
-            if (entityBytes_ > kMaxEntityTextBytes) {
-                overflow_ = true;
-                return;
-            }
-        }
-        text_.append(reinterpret_cast<const char*>(content), length);
-    }
-
-    void Replace(const xmlNode* reference, int depth) {
-        xmlEntityPtr entity = xmlGetDocEntity(document_, reference->name);
-        if (entity == nullptr) {
-            Append(reference->content, depth);
-            return;
-        }
-        if (depth >= kMaxEntityDepth) {
-            overflow_ = true;
-            return;
-        }
-        // libxml2 marks an entity whose children it is still building with -1.
-        const xmlNode* children = entity->children;
-        if (children == reinterpret_cast<const xmlNode*>(-1))
-            return;
-        Collect(children, depth + 1);
-    }
-
-    xmlDocPtr document_;
-    std::string text_;
-    std::size_t entityBytes_ = 0;
-    std::size_t entityVisits_ = 0;
-    bool overflow_ = false;
-};
-
 bool IsXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -172,11 +80,10 @@ std::optional<std::string> NodeText(xmlDocPtr document, const xmlNode* node) {
     default:
         break;
     }
-    DescendantText collector(document);
-    collector.Collect(node->children, 0);
-    if (collector.overflow())
+    std::optional<std::string> text = libxml::BoundedText(document, node->children, true);
+    if (!text)
         return std::nullopt;
-    return TrimXmlSpace(collector.text());
+    return TrimXmlSpace(*text);
 }
 
 struct ParsedFile {
@@ -197,16 +104,16 @@ ReadXmlNodeTexts(const std::string& path, const std::vector<std::string>& expres
     std::optional<std::string> content = ReadRegularFile(path);
     if (!content || content->size() > static_cast<std::size_t>(INT_MAX))
         return std::nullopt;
-    InitXmlParserOnce();
+    libxml::InitParserOnce();
     ParsedFile file;
     file.document = xmlReadMemory(content->data(), static_cast<int>(content->size()), nullptr,
-                                  nullptr, kParseOptions);
+                                  nullptr, libxml::kParseOptions);
     if (file.document == nullptr)
         return std::nullopt;
     file.xpath = xmlXPathNewContext(file.document);
     if (file.xpath == nullptr)
         return std::nullopt;
-    file.xpath->error = IgnoreXPathError;
+    libxml::SilenceXPathErrors(file.xpath);
 
     std::vector<std::u16string> texts;
     for (const std::string& expression : expressions) {
