@@ -210,6 +210,23 @@ TEST_F(EndToEnd, UnreadableServiceUrlSendsNothing) {
     EXPECT_EQ(Journal().back(), "UploadImgWithAdapter 1 \"C\"");
 }
 
+TEST_F(EndToEnd, ServiceUrlTooLongForItsBufferIsNotSentCut) {
+    // 259 bytes fit with the terminator; one more and the URL is not sent at all.
+    const std::string prefix = "http://127.0.0.1:" + std::to_string(server_->port()) + "/";
+    for (std::size_t length : {259u, 260u}) {
+        std::string app(length - prefix.size() - std::string("/DeviceConfig").size(), 'a');
+        WriteFile(agentDir_ + "/Conf/agent.xml",
+                  "<Root><Server><Ip>127.0.0.1</Ip><Port>" + std::to_string(server_->port()) +
+                      "</Port><RemoteApp>" + app +
+                      "</RemoteApp><RemoteAppEndpoint>DeviceConfig</RemoteAppEndpoint></Server>"
+                      "</Root>");
+        ASSERT_EQ(Post("Download", Download(kAdapterUpload)).exitCode, 0);
+    }
+    std::vector<std::string> requests = server_->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(ElementText(requests[0], "To").size(), 259u);
+}
+
 TEST_F(EndToEnd, TwoAdaptersProbeWithTheSecondOffThenRunOnTheFirst) {
     ScriptImaging("GetAdapterCount 2\n");
     ASSERT_EQ(Post("Download", Download(kAdapterUpload)).exitCode, 0);
