@@ -151,6 +151,17 @@ int ReceiveSetResponse(struct ::soap* soap, std::int32_t* result) {
     return soap_closesock(soap);
 }
 
+// The time-outs and the response limit of every exchange.
+void ApplyExchangeLimits(struct ::soap* soap) {
+    soap->send_timeout = kSendTimeoutSeconds;
+    soap->recv_timeout = kReceiveTimeoutSeconds;
+    soap->connect_timeout = 0; // as long as the system lets a connection attempt last
+    soap->recv_maxlength = kMaxResponseBytes;
+    soap->transfer_timeout = kTransferTimeoutSeconds;
+    // A server that closes early must cost this call an error, not the host its life.
+    soap->socket_flags = platform::NoSignalSendFlags();
+}
+
 std::size_t ReportLength(const char16_t* report) {
     std::size_t length = 0;
     while (report[length] != u'\0')
@@ -168,13 +179,7 @@ int ExchangeSet(const SetRequest& request, std::int32_t* result) {
     HeaderWriter writer{soap->fposthdr};
     soap->user = &writer;
     soap->fposthdr = WriteHttpHeader;
-    soap->send_timeout = kSendTimeoutSeconds;
-    soap->recv_timeout = kReceiveTimeoutSeconds;
-    soap->connect_timeout = 0; // as long as the system lets a connection attempt last
-    soap->recv_maxlength = kMaxResponseBytes;
-    soap->transfer_timeout = kTransferTimeoutSeconds;
-    // A server that closes early must cost this call an error, not the host its life.
-    soap->socket_flags = platform::NoSignalSendFlags();
+    ApplyExchangeLimits(soap);
 
     _wsa__From from;
     soap_default_wsa__EndpointReferenceType(soap, &from);
@@ -205,6 +210,17 @@ int ExchangeSet(const SetRequest& request, std::int32_t* result) {
         soap_print_fault(soap, stderr);
 
     soap->header = nullptr; // lives on this stack frame, not in the context
+    ReleaseContext(soap);
+    return error;
+}
+
+int ReceiveSetResponseFrom(ResponseSource source, std::int32_t* result) {
+    struct ::soap* soap = NewContext(pandel_devcfg_client_namespaces);
+    if (soap == nullptr)
+        return SOAP_EOM;
+    ApplyExchangeLimits(soap);
+    soap->frecv = source;
+    const int error = ReceiveSetResponse(soap, result);
     ReleaseContext(soap);
     return error;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct soap;
+
 namespace pandel::soap {
 
 inline constexpr int kSendTimeoutSeconds = 15;
@@ -36,5 +38,12 @@ struct SetRequest {
 // SetResponse lacks r, an HTTP status, ...) and prints the runtime's fault text on standard
 // error. *result becomes 0 once the request has gone out whole, and is untouched before.
 int ExchangeSet(const SetRequest& request, std::int32_t* result);
+
+// The runtime's receive step: fills up to the given length of the buffer, 0 at the end.
+using ResponseSource = std::size_t (*)(struct ::soap*, char*, std::size_t);
+
+// Reads a response to a Set from source instead of a connection, with the exchange's limits,
+// and gives the result as ExchangeSet does. For tests and fuzzers that need no server.
+int ReceiveSetResponseFrom(ResponseSource source, std::int32_t* result);
 
 } // namespace pandel::soap
