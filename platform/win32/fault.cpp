@@ -262,11 +262,6 @@ CallSite FindCallSite(const void* lsda, std::uint64_t regionStart, std::uint64_t
     return CallSite::kNotCovered;
 }
 
-// Whether the exception that the thunk would throw reaches a frame of GCC code that takes it:
-// the frames from the fault upwards are unwound on a copy of the context, as the system's
-// dispatcher will unwind them, until the first frame with a handler. A handler other than GCC's
-// (the system's own exception handling) keeps the fault. So does a GCC frame whose tables do
-// not cover the place, where throwing would end the program instead.
 // Wine's own code keeps its handlers in a chain of frames on the stack, which starts in the
 // thread's information block; its dispatcher calls one when unwinding a frame without a handler
 // has passed it. Windows itself leaves the chain empty on x64.
@@ -276,6 +271,11 @@ DWORD64 FirstChainedHandlerFrame(ULONG_PTR stackLow, ULONG_PTR stackHigh) {
     return frame >= stackLow && frame < stackHigh ? frame : 0;
 }
 
+// Whether the exception that the thunk would throw reaches a frame of GCC code that takes it:
+// the frames from the fault upwards are unwound on a copy of the context, as the system's
+// dispatcher will unwind them, until the first frame with a handler. A handler other than GCC's
+// (the system's own exception handling) keeps the fault. So does a GCC frame whose tables do
+// not cover the place, where throwing would end the program instead.
 bool ReachesGccFrame(const CONTEXT& atFault) {
     ULONG_PTR stackLow = 0;
     ULONG_PTR stackHigh = 0;
