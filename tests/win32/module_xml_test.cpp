@@ -79,7 +79,6 @@ TEST(ModulePaths, HostExecutableAndLoadedLibrariesAreFoundByFileName) {
     EXPECT_TRUE(EndsWith(Lower(kernel), "\\kernel32.dll")) << kernel;
     EXPECT_EQ(os.LoadedLibraryPath(""), "");
     EXPECT_EQ(os.LoadedLibraryPath("LibUpload.dll"), "");
-    EXPECT_EQ(os.FixedPlacePath("C:\\runtime.log"), "C:\\runtime.log");
 
     // The agent's library, loaded from a directory whose name is not ASCII: the path is UTF-8.
     ScratchDirectory agent;
@@ -107,10 +106,6 @@ TEST(SharedLibrary, LoadsFindsAndTellsWhyNot) {
     EXPECT_FALSE(missing.IsOpen());
     EXPECT_EQ(missing.Symbol("GetTickCount"), nullptr);
     EXPECT_NE(platform::SharedLibrary::Error().find("NoSuchLibrary.dll"), std::string::npos);
-
-    platform::SharedLibrary moved = std::move(kernel);
-    EXPECT_FALSE(kernel.IsOpen());
-    EXPECT_TRUE(moved.IsOpen());
 }
 
 // --- The agent's configuration file through MSXML ------------------------------------------
@@ -218,10 +213,6 @@ TEST(Machine, AdapterQueryAnswersWithoutFailing) {
         for (const auto& adapter : *adapters)
             EXPECT_FALSE(adapter.name.empty());
     }
-    const platform::LocalTime now = platform::Real().LocalTimeNow();
-    EXPECT_TRUE(now.hour >= 0 && now.hour < 24 && now.minute >= 0 && now.minute < 60 &&
-                now.second >= 0 && now.second < 62);
-    platform::Real().DebugOutput(u"pandel test \u00e9\r\n");
 }
 
 } // namespace
