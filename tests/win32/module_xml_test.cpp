@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+// Windows Sockets 2 before windows.h, which would bring in the old header otherwise.
+#include <winsock2.h>
+
 #include <objbase.h>
 #include <windows.h>
-#include <winsock2.h>
 
 #include <algorithm>
 #include <cwctype>
