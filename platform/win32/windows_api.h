@@ -12,8 +12,9 @@
 #define NOMINMAX
 #endif
 // Windows Sockets 2 must come before windows.h, which would bring in the old header otherwise.
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
 
 namespace platform::win32 {
 
