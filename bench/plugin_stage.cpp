@@ -1,0 +1,134 @@
+// The in-process plug-in stage: directories, environment, libraries and the host's objects.
+#include "bench/plugin_stage.h"
+
+#include "platform/wide_text.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace pandel::bench {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        Fail("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        Fail("cannot read " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void MakeDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0755) != 0)
+        Fail("cannot create " + path);
+}
+
+void RemoveTree(const std::string& path) {
+    if (path.size() < 8 || path.rfind("/tmp/", 0) != 0)
+        return;
+    std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "bench: could not remove %s\n", path.c_str());
+}
+
+} // namespace
+
+std::string BuildDir() {
+    return PANDEL_BUILD_DIR;
+}
+
+BenchCommand::BenchCommand(std::u16string name, const std::string& utf8Body)
+    : name_(std::move(name)), body_(platform::Utf8ToUtf16(utf8Body)) {
+    body_.push_back(u'\0');
+}
+
+std::int32_t BenchCommand::GetName(std::u16string* name) {
+    if (name != nullptr)
+        *name = name_;
+    return 0;
+}
+
+std::int32_t BenchCommand::ReadBody(void* buffer, std::int32_t* size) {
+    std::size_t room = size != nullptr && *size > 0 ? static_cast<std::size_t>(*size) : 0;
+    std::size_t copy = std::min(room, body_.size() * sizeof(char16_t));
+    if (buffer != nullptr && copy > 0)
+        std::memcpy(buffer, body_.data(), copy);
+    return 0;
+}
+
+std::int32_t BenchCommand::GetSize() {
+    return static_cast<std::int32_t>(body_.size() * sizeof(char16_t));
+}
+
+PluginStage::PluginStage(const std::string& journalPath) {
+    char pattern[] = "/tmp/pandel-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        Fail("cannot create a temporary directory");
+    root_ = pattern;
+    MakeDirectory(root_ + "/C");
+    MakeDirectory(root_ + "/agent");
+    MakeDirectory(root_ + "/agent/Conf");
+    server_ = std::make_unique<AnsweringServer>();
+    WriteFile(root_ + "/agent/Conf/agent.xml",
+              "<?xml version=\"1.0\"?><Root><Server><Ip>127.0.0.1</Ip><Port>" +
+                  std::to_string(server_->port()) +
+                  "</Port><RemoteApp>DeviceManager</RemoteApp><RemoteAppEndpoint>DeviceConfig"
+                  "</RemoteAppEndpoint></Server></Root>");
+    WriteFile(root_ + "/agent/libLibUpload.so",
+              ReadFile(BuildDir() + "/tools/libupload/libLibUpload.so"));
+    WriteFile(root_ + "/imaging.script", "");
+    setenv("PANDEL_ROOT", root_.c_str(), 1);
+    setenv("XPE_CLIENT_SCRIPT", (root_ + "/imaging.script").c_str(), 1);
+    setenv("XPE_CLIENT_JOURNAL", journalPath.c_str(), 1);
+
+    agent_ = platform::SharedLibrary::Open(root_ + "/agent/libLibUpload.so");
+    if (!agent_.IsOpen())
+        Fail("cannot load the agent library: " + platform::SharedLibrary::Error());
+    plugin_ = platform::SharedLibrary::Open(BuildDir() + "/plugin/libPluginPandel.so");
+    if (!plugin_.IsOpen())
+        Fail("cannot load the plug-in: " + platform::SharedLibrary::Error());
+    post_ = reinterpret_cast<std::int32_t (*)(IHostCommand*)>(plugin_.Symbol("PostCommand"));
+    if (post_ == nullptr)
+        Fail("the plug-in has no PostCommand");
+}
+
+PluginStage::~PluginStage() {
+    plugin_ = platform::SharedLibrary();
+    agent_ = platform::SharedLibrary();
+    server_.reset();
+    RemoveTree(root_);
+}
+
+std::string PluginStage::UploadDocument() {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Download><FileType>7</FileType>"
+           "<Command>upload</Command><ScheduleId>42</ScheduleId><BackupType>0</BackupType>"
+           "<StartMode>2</StartMode><ServerAddr>10.1.2.3</ServerAddr><ServerPort>9000"
+           "</ServerPort></Download>";
+}
+
+std::string PluginStage::DroppedDocument() {
+    std::string document = UploadDocument();
+    document.replace(document.find("<FileType>7"), 11, "<FileType>6");
+    return document;
+}
+
+} // namespace pandel::bench

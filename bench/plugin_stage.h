@@ -1,0 +1,74 @@
+// The stage on which the real libPluginPandel.so runs in-process: a temporary PANDEL_ROOT and
+// agent directory (Conf/agent.xml pointing at an answering server), the agent library loaded
+// first, the stand-in imaging library scripted to succeed, and host command objects.
+#pragma once
+
+#include "bench/answering_server.h"
+#include "platform/shared_library.h"
+#include "plugin/host_command.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pandel::bench {
+
+// A command as the host delivers it: a name and a UTF-16 body with its null character.
+class BenchCommand final : public IHostCommand, IHostCommandBody, IHostBodyInfo {
+public:
+    BenchCommand(std::u16string name, const std::string& utf8Body);
+
+    std::int32_t HostSlot1() override { return 0; }
+    std::int32_t GetName(std::u16string* name) override;
+    std::int32_t HostSlot3() override { return 0; }
+    std::int32_t HostSlot4() override { return 0; }
+    IHostCommandBody* GetBody() override { return this; }
+
+    IHostBodyInfo* GetBodyInfo() override { return this; }
+    std::int32_t ReadBody(void* buffer, std::int32_t* size) override;
+
+    std::int32_t HostSlot2() override { return 0; }
+    std::int32_t HostSlot5() override { return 0; }
+    std::int32_t HostSlot6() override { return 0; }
+    std::int32_t HostSlot7() override { return 0; }
+    std::int32_t HostSlot8() override { return 0; }
+    std::int32_t HostSlot9() override { return 0; }
+    std::int32_t HostSlot10() override { return 0; }
+    std::int32_t HostSlot11() override { return 0; }
+    std::int32_t GetSize() override;
+
+private:
+    std::u16string name_;
+    std::u16string body_; // its null character included
+};
+
+class PluginStage {
+public:
+    // Builds the directories under a fresh temporary directory and sets the environment the
+    // module and the stand-in read (PANDEL_ROOT, XPE_CLIENT_SCRIPT, XPE_CLIENT_JOURNAL; the
+    // journal is journalPath, /dev/null by default). The stand-in's directory must already be on
+    // LD_LIBRARY_PATH: the loader reads it once, at process start. Exits the process with a
+    // message when anything is missing.
+    explicit PluginStage(const std::string& journalPath = "/dev/null");
+    ~PluginStage();
+
+    std::int32_t Post(IHostCommand& command) { return post_(&command); }
+    AnsweringServer& server() { return *server_; }
+
+    // A Download document of FileType 7: adapter-mode upload, which the stand-in runs at once.
+    static std::string UploadDocument();
+    // The same with FileType 6: dropped without a report.
+    static std::string DroppedDocument();
+
+private:
+    std::string root_;
+    std::unique_ptr<AnsweringServer> server_;
+    platform::SharedLibrary agent_;
+    platform::SharedLibrary plugin_;
+    std::int32_t (*post_)(IHostCommand*) = nullptr;
+};
+
+// The build directory this program was built in (plugin/, tools/ below it).
+std::string BuildDir();
+
+} // namespace pandel::bench
