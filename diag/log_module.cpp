@@ -23,7 +23,9 @@ CLogModule::CLogModule(const std::u16string& name)
     if (disabled)
         return;
     std::string path = system.FixedPlacePath(kLogFilePath);
-    logFile = std::fopen(path.c_str(), "a+");
+    // Appending, created when missing. Binary: the entries carry their own "\r\n", which a
+    // text-mode stream on Windows would turn into "\r\r\n".
+    logFile = std::fopen(path.c_str(), "a+b");
     if (logFile != nullptr)
         return;
     lineBuffer = FormatString(kCannotOpenText, path);

@@ -19,7 +19,7 @@ TEST(ErrObj, ObjectsReportCodeKindAndDescription) {
     struct Row {
         ErrObj error;
         std::int32_t code;
-        const char* kindAndDescription;
+        std::string kindAndDescription;
     } rows[] = {
         {ErrObj(&records[0]), -1073741819, "\t\n\tEXCEPTION_ACCESS_VIOLATION"},
         {ErrObj(&records[1]), -2147483646, "\t\n\tEXCEPTION_DATATYPE_MISALIGNMENT"},
@@ -33,8 +33,9 @@ TEST(ErrObj, ObjectsReportCodeKindAndDescription) {
         // Outside the table the code is kept, without a description of its own.
         {ErrObj(&records[9]), -1073741674, "\t\n\tNo desc"},
         {ErrObj(nullptr), 0, "\t\n\tNo desc"},
-        // A Windows error without a description takes the system's text: none on POSIX.
-        {ErrObj(5, u"", true), 5, "\tWindows Error\n\t"},
+        // A Windows error without a description takes the system's text (none on POSIX).
+        {ErrObj(5, u"", true), 5,
+         "\tWindows Error\n\t" + platform::Utf16ToUtf8(ErrObj::GetSystemErrorText(5))},
         {ErrObj(2, u"File not found.", true), 2, "\tWindows Error\n\tFile not found."},
     };
     DbgLogCapture log;
