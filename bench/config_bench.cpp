@@ -205,8 +205,8 @@ void BM_PlainServerUrl(benchmark::State& state) {
 // The one step of GetServerUrl the baseline does not take: finding the agent library's path.
 void BM_AgentLibraryLookup(benchmark::State& state) {
     for (auto _ : state)
-        benchmark::DoNotOptimize(
-            platform::Current().LoadedLibraryPath(pandel::kAgentLibraryFileName));
+        benchmark::DoNotOptimize(platform::Current().LoadedLibraryPath(
+            platform::SharedLibraryFileName(pandel::kAgentLibraryName)));
 }
 
 bool SameFields(const pandel::DownloadCommand& a, const pandel::DownloadCommand& b) {

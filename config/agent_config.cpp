@@ -2,6 +2,7 @@
 #include "config/agent_config.h"
 
 #include "platform/platform.h"
+#include "platform/shared_library.h"
 #include "platform/wide_text.h"
 #include "platform/xml_file.h"
 
@@ -37,7 +38,8 @@ std::string AgentFilePath(const std::string& modulePath) {
 
 std::int32_t GetServerUrl(std::u16string& url) {
     platform::IPlatform& system = platform::Current();
-    std::string modulePath = system.LoadedLibraryPath(kAgentLibraryFileName);
+    std::string modulePath =
+        system.LoadedLibraryPath(platform::SharedLibraryFileName(kAgentLibraryName));
     if (modulePath.empty())
         modulePath = system.HostExecutablePath();
     if (modulePath.empty())

@@ -7,8 +7,9 @@
 
 namespace pandel {
 
-// The agent library beside which Conf/agent.xml lives.
-inline constexpr const char* kAgentLibraryFileName = "libLibUpload.so";
+// The agent library beside which Conf/agent.xml lives, by name (the platform gives its file
+// name: libLibUpload.so, LibUpload.dll).
+inline constexpr const char* kAgentLibraryName = "LibUpload";
 
 // Appends "http://" Ip ":" Port "/" RemoteApp "/" RemoteAppEndpoint, read afresh from the
 // agent's Conf/agent.xml (beside the loaded agent library, else beside the host executable), to

@@ -6,6 +6,10 @@
 
 namespace platform {
 
+// The file name this system gives the shared library called name: "libLibUpload.so" on POSIX,
+// "LibUpload.dll" on Windows, for the name "LibUpload".
+std::string SharedLibraryFileName(const std::string& name);
+
 class SharedLibrary {
 public:
     SharedLibrary() = default;

@@ -39,7 +39,8 @@ const ImagingClient* LoadImagingClient() {
     std::lock_guard<std::mutex> hold(mutex);
     if (library.IsOpen())
         return &client;
-    platform::SharedLibrary opened = platform::SharedLibrary::Open(kImagingLibraryName);
+    platform::SharedLibrary opened =
+        platform::SharedLibrary::Open(platform::SharedLibraryFileName(kImagingLibraryName));
     if (!opened.IsOpen() || !ImportAll(opened, client))
         return nullptr;
     library = std::move(opened);

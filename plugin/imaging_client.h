@@ -1,12 +1,13 @@
-// The imaging client library's nine functions, imported by name from libXPePandelClient.so.
+// The imaging client library's nine functions, imported by name from its shared library
+// (libXPePandelClient.so, XPePandelClient.dll).
 #pragma once
 
 #include <cstdint>
 
 namespace pandel {
 
-// The imaging library's file name as the loader finds it.
-inline constexpr const char* kImagingLibraryName = "libXPePandelClient.so";
+// The imaging library's name; the platform gives its file name, which the loader searches for.
+inline constexpr const char* kImagingLibraryName = "XPePandelClient";
 
 // Text arguments are NUL-terminated UTF-16; scope may be null.
 struct ImagingClient {

@@ -6,6 +6,10 @@
 
 namespace platform {
 
+std::string SharedLibraryFileName(const std::string& name) {
+    return "lib" + name + ".so";
+}
+
 SharedLibrary::~SharedLibrary() {
     if (handle_ != nullptr)
         dlclose(handle_);

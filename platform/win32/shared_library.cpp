@@ -31,6 +31,10 @@ void RememberError(const std::string& what, DWORD code) {
 
 } // namespace
 
+std::string SharedLibraryFileName(const std::string& name) {
+    return name + ".dll";
+}
+
 SharedLibrary::~SharedLibrary() {
     if (handle_ != nullptr)
         FreeLibrary(static_cast<HMODULE>(handle_));

@@ -62,7 +62,8 @@ protected:
 };
 
 TEST(ImagingImport, MissingLibraryIsNullAndTriedAgain) {
-    if (dlopen(kImagingLibraryName, RTLD_NOW | RTLD_NOLOAD) != nullptr)
+    if (dlopen(platform::SharedLibraryFileName(kImagingLibraryName).c_str(),
+               RTLD_NOW | RTLD_NOLOAD) != nullptr)
         GTEST_SKIP() << "the stand-in is already loaded in this process";
     EXPECT_EQ(LoadImagingClient(), nullptr);
 
