@@ -3,7 +3,7 @@
 #include "report/proxy_settings.h"
 #include "report/report_sender.h"
 
-#include "tests/proxy/stdout_capture.h"
+#include "tests/report/report_test_support.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
@@ -21,8 +21,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using pandel::test::CapturedOutput;
 using pandel::test::ScopedFakePlatform;
-using pandel::test::StdoutCapture;
 using pandel::test::TempRoot;
 
 // What puts leaves on standard output: the GBK bytes and a line feed.
@@ -55,10 +55,10 @@ protected:
 
     // One report's proxy step: the rewrite, then the address list. Returns what was printed.
     std::string RunReport(char* endpoint, char* list) {
-        StdoutCapture capture;
+        CapturedOutput capture;
         EXPECT_EQ(pandel::ApplyProxyToEndpoint(endpoint), 0);
         EXPECT_EQ(pandel::GetLocalAddressList(list), 0);
-        return capture.Finish();
+        return capture.StdoutAsWritten();
     }
 
     TempRoot root_;
@@ -129,10 +129,10 @@ TEST_F(ProxyTest, ReadSettingsFillsHostAndPortOnlyWhenEnabled) {
         SetProxyFile(c.file);
         auto host = SenderBuffer("", 'X');
         auto port = SenderBuffer("", 'Y');
-        StdoutCapture capture;
+        CapturedOutput capture;
         const bool enabled = pandel::ReadProxySettings(host.get(), port.get());
         const bool flag = pandel::IsProxyEnabled();
-        capture.Finish();
+        capture.StdoutAsWritten();
         EXPECT_EQ(enabled, c.enabled);
         EXPECT_EQ(flag, c.enabled);
         if (c.enabled) {
@@ -171,9 +171,9 @@ TEST_F(ProxyTest, EndpointShapes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto buffer = SenderBuffer(c.endpoint);
-        StdoutCapture capture;
+        CapturedOutput capture;
         EXPECT_EQ(pandel::ApplyProxyToEndpoint(buffer.get()), 0);
-        const std::string printed = capture.Finish();
+        const std::string printed = capture.StdoutAsWritten();
         EXPECT_EQ(std::string(buffer.get()), c.after);
         EXPECT_EQ(printed, c.printed ? c.after + "\n" : "");
     }
@@ -182,11 +182,11 @@ TEST_F(ProxyTest, EndpointShapes) {
 TEST_F(ProxyTest, EndpointThatIsAbsentOrUnterminatedIsLeftAlone) {
     SetProxyFile("H P true");
     auto unterminated = SenderBuffer("", ':');
-    StdoutCapture capture;
+    CapturedOutput capture;
     EXPECT_EQ(pandel::ApplyProxyToEndpoint(nullptr), 0);
     EXPECT_EQ(pandel::ApplyProxyToEndpoint(unterminated.get()), 0);
     EXPECT_EQ(pandel::GetLocalAddressList(nullptr), 0);
-    const std::string printed = capture.Finish();
+    const std::string printed = capture.StdoutAsWritten();
     EXPECT_EQ(printed, "");
     EXPECT_EQ(std::string(unterminated.get(), 260), std::string(260, ':'));
     EXPECT_TRUE(os_.fake.trace.empty());
@@ -243,9 +243,9 @@ TEST_F(ProxyTest, AddressListKeepsWholeAddressesWithinItsBuffer) {
             os_.fake.resolver[*c.hostName] = c.addresses;
         os_.fake.trace.clear();
         auto out = SenderBuffer("", 'X');
-        StdoutCapture capture;
+        CapturedOutput capture;
         pandel::GetLocalAddressList(out.get());
-        capture.Finish();
+        capture.StdoutAsWritten();
         EXPECT_EQ(std::string(out.get()), c.expected);
         EXPECT_LT(c.expected.size(), pandel::kLocalAddressBufferSize);
         const bool resolved =
@@ -302,9 +302,9 @@ TEST_F(ProxyTest, WithoutAHostDirectoryTheFileIsTakenFromTheCurrentDirectory) {
     pandel::test::WriteFile(root_.Sub("cwd/Conf/ProxyInfo.xml"), "H P true");
     const fs::path previous = fs::current_path();
     fs::current_path(root_.Sub("cwd"));
-    StdoutCapture capture;
+    CapturedOutput capture;
     const bool enabled = pandel::IsProxyEnabled();
-    capture.Finish();
+    capture.StdoutAsWritten();
     fs::current_path(previous);
     EXPECT_TRUE(enabled);
 }
@@ -323,9 +323,9 @@ TEST_F(ProxyTest, OnlyAPlainFileIsASettingsFile) {
         fs::remove_all(proxyFile_);
         fs::create_directories(fs::path(proxyFile_).parent_path());
         c.make(proxyFile_);
-        StdoutCapture capture;
+        CapturedOutput capture;
         const bool enabled = pandel::IsProxyEnabled();
-        const std::string printed = capture.Finish();
+        const std::string printed = capture.StdoutAsWritten();
         EXPECT_FALSE(enabled);
         EXPECT_EQ(printed, kUnavailable);
     }

@@ -114,10 +114,14 @@ CapturedOutput::~CapturedOutput() {
     std::remove(errPath_.c_str());
 }
 
-void CapturedOutput::Stop() {
+void CapturedOutput::Stop(bool flushFirst) {
     if (stopped_)
         return;
     stopped_ = true;
+    // Without flushFirst, what stdio still buffers is written out only after descriptor 1
+    // was read.
+    if (!flushFirst)
+        asWritten_ = ReadFile(outPath_);
     std::fflush(stdout);
     std::fflush(stderr);
     dup2(savedOut_, 1);
@@ -129,6 +133,11 @@ void CapturedOutput::Stop() {
 std::string CapturedOutput::Stdout() {
     Stop();
     return ReadFile(outPath_);
+}
+
+std::string CapturedOutput::StdoutAsWritten() {
+    Stop(false);
+    return asWritten_;
 }
 
 std::string CapturedOutput::Stderr() {

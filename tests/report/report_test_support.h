@@ -37,14 +37,18 @@ public:
     // Stops capturing (once) and returns what went to each stream.
     std::string Stdout();
     std::string Stderr();
+    // Stops capturing (once) without flushing stdio first, and returns what reached descriptor
+    // 1: text the code under test left in stdout's buffer does not count.
+    std::string StdoutAsWritten();
 
 private:
-    void Stop();
+    void Stop(bool flushFirst = true);
     int savedOut_ = -1;
     int savedErr_ = -1;
     std::string outPath_;
     std::string errPath_;
     bool stopped_ = false;
+    std::string asWritten_;
 };
 
 } // namespace pandel::test

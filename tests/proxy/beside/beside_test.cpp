@@ -4,7 +4,7 @@
 #include "report/report_sender.h"
 
 #include "platform/platform.h"
-#include "tests/proxy/stdout_capture.h"
+#include "tests/report/report_test_support.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using pandel::test::StdoutCapture;
+using pandel::test::CapturedOutput;
 
 const std::string kUnavailable = "\xB4\xFA\xC0\xED\xB2\xBB\xBF\xC9\xD3\xC3\n";
 const std::string kNotEnabled = "\xB4\xFA\xC0\xED\xCE\xB4\xBF\xAA\xC6\xF4\n";
@@ -26,9 +26,9 @@ const std::string kNotEnabled = "\xB4\xFA\xC0\xED\xCE\xB4\xBF\xAA\xC6\xF4\n";
 std::string Rewrite(const std::string& endpoint, std::string* printed) {
     char buffer[pandel::kEndpointBufferSize] = {};
     std::memcpy(buffer, endpoint.c_str(), endpoint.size() + 1);
-    StdoutCapture capture;
+    CapturedOutput capture;
     pandel::ApplyProxyToEndpoint(buffer);
-    *printed = capture.Finish();
+    *printed = capture.StdoutAsWritten();
     return buffer;
 }
 
@@ -56,9 +56,9 @@ TEST(ProxyBesideExecutable, FileNextToTheProgramDecidesTheRewrite) {
     EXPECT_TRUE(fs::exists(root.Sub("locks/h_Proxylock")));
 
     pandel::test::WriteFile(file.string(), "10.1.1.1 3128 no\n");
-    StdoutCapture capture;
+    CapturedOutput capture;
     const bool enabled = pandel::IsProxyEnabled();
-    EXPECT_EQ(capture.Finish(), kNotEnabled);
+    EXPECT_EQ(capture.StdoutAsWritten(), kNotEnabled);
     EXPECT_FALSE(enabled);
 
     fs::remove_all(conf);
