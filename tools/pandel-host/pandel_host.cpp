@@ -20,6 +20,10 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <objbase.h>
+#endif
+
 namespace {
 
 using pandel::IHostBodyInfo;
@@ -214,10 +218,17 @@ int main(int argc, char** argv) {
     if (!options)
         return Usage();
 
+#if defined(_WIN32)
+    // The agent starts COM on the thread that calls the plug-in; the plug-in reads the agent's
+    // configuration through it and never starts it itself.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+#endif
+
     // The agent's own library is loaded first; the plug-in finds Conf/agent.xml beside it.
     platform::SharedLibrary agent;
     if (!options->agentDir.empty()) {
-        agent = platform::SharedLibrary::Open(options->agentDir + "/libLibUpload.so");
+        agent = platform::SharedLibrary::Open(options->agentDir + "/" +
+                                              platform::SharedLibraryFileName("LibUpload"));
         if (!agent.IsOpen()) {
             std::fprintf(stderr, "pandel-host: cannot load the agent library: %s\n",
                          platform::SharedLibrary::Error().c_str());

@@ -15,11 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -71,13 +69,15 @@ void Journal(const std::string& line) {
     const char* path = std::getenv("XPE_CLIENT_JOURNAL");
     if (path == nullptr || *path == '\0')
         return;
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    std::FILE* file = std::fopen(path, "ab");
+    if (file == nullptr)
         return;
     const std::string whole = line + "\n";
-    // One write per line: concurrent writers never interleave inside a line.
-    [[maybe_unused]] ssize_t written = write(fd, whole.data(), whole.size());
-    close(fd);
+    // One write per line: the stream's buffer holds the whole line, so concurrent writers never
+    // interleave inside a line.
+    std::setvbuf(file, nullptr, _IOFBF, whole.size());
+    std::fwrite(whole.data(), 1, whole.size(), file);
+    std::fclose(file);
 }
 
 enum class Fault { None, Segv, Fpe, Ill };
