@@ -1,18 +1,76 @@
 // The end-to-end stage's setup and helpers.
 #include "tests/e2e/e2e_fixture.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <sstream>
 
 namespace pandel::test {
+namespace {
+
+#if defined(PANDEL_WINE_RUNNER)
+constexpr bool kUnderWine = true;
+const char* const kWineRunner = PANDEL_WINE_RUNNER;
+#else
+constexpr bool kUnderWine = false;
+const char* const kWineRunner = "";
+#endif
+
+// The programs' and libraries' file names of the build under test.
+struct Files {
+    const char* host;
+    const char* plugin;
+    const char* agentBuilt;
+    const char* agentInstalled;
+};
+const Files kFiles = kUnderWine
+                         ? Files{"tools/pandel-host/pandel-host.exe", "plugin/PluginPandel.dll",
+                                 "tools/libupload/LibUpload.dll", "LibUpload.dll"}
+                         : Files{"tools/pandel-host/pandel-host", "plugin/libPluginPandel.so",
+                                 "tools/libupload/libLibUpload.so", "libLibUpload.so"};
+
+} // namespace
 
 std::string EndToEnd::Build(const std::string& relative) {
     return std::string(PANDEL_BUILD_DIR) + "/" + relative;
 }
 
+bool EndToEnd::UnderWine() {
+    return kUnderWine;
+}
+
+std::string EndToEnd::TargetPath(const std::string& path) {
+    if (!kUnderWine)
+        return path;
+    std::string windows = "Z:" + path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
+std::string EndToEnd::LogPath() const {
+    return kUnderWine ? Build("wineprefix/drive_c/runtime.log") : root_.Sub("C/runtime.log");
+}
+
+EndToEnd::LogLock::LogLock() {
+    if (!kUnderWine)
+        return;
+    fd_ = open(Build("wineprefix/runtime.log.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0)
+        flock(fd_, LOCK_EX);
+}
+
+EndToEnd::LogLock::~LogLock() {
+    if (fd_ >= 0)
+        close(fd_); // releases the lock
+}
+
 void EndToEnd::SetUp() {
     agentDir_ = root_.Sub("agent");
     MakeDirectories(agentDir_ + "/Conf");
-    WriteFile(agentDir_ + "/libLibUpload.so", ReadFile(Build("tools/libupload/libLibUpload.so")));
+    WriteFile(agentDir_ + "/" + kFiles.agentInstalled, ReadFile(Build(kFiles.agentBuilt)));
     server_ = std::make_unique<LoopbackServer>();
     WriteAgentConfig("127.0.0.1", std::to_string(server_->port()));
     ScriptImaging("");
@@ -30,15 +88,30 @@ void EndToEnd::ScriptImaging(const std::string& script) {
 }
 
 ProcessResult EndToEnd::Host(const std::vector<std::string>& calls, int timeoutMs) {
-    std::vector<std::string> argv = {Build("tools/pandel-host/pandel-host"), "--plugin",
-                                     Build("plugin/libPluginPandel.so"), "--agent-dir", agentDir_};
-    argv.insert(argv.end(), calls.begin(), calls.end());
-    return RunProcess(argv,
-                      {{"PANDEL_ROOT", root_.path()},
-                       {"XPE_CLIENT_SCRIPT", root_.Sub("imaging.script")},
-                       {"XPE_CLIENT_JOURNAL", root_.Sub("imaging.journal")},
-                       {"LD_LIBRARY_PATH", Build("tools/xpe-client")}},
-                      timeoutMs);
+    std::vector<std::string> argv;
+    if (kUnderWine)
+        argv = {kWineRunner, "--run"};
+    argv.insert(argv.end(), {Build(kFiles.host), "--plugin", TargetPath(Build(kFiles.plugin)),
+                             "--agent-dir", TargetPath(agentDir_)});
+    for (const std::string& call : calls) {
+        // Body files are the only paths among the calls.
+        bool isPath = call.rfind(root_.path(), 0) == 0;
+        argv.push_back(isPath ? TargetPath(call) : call);
+    }
+    std::map<std::string, std::string> env = {
+        {"PANDEL_ROOT", root_.path()},
+        {"XPE_CLIENT_SCRIPT", TargetPath(root_.Sub("imaging.script"))},
+        {"XPE_CLIENT_JOURNAL", TargetPath(root_.Sub("imaging.journal"))},
+        {"LD_LIBRARY_PATH", Build("tools/xpe-client")}};
+    if (kUnderWine) {
+        // The runner takes its prefix from the build; the imaging library is found on the path.
+        env["PANDEL_WIN_BUILD"] = PANDEL_BUILD_DIR;
+        env["WINEPATH"] = TargetPath(Build("tools/xpe-client"));
+    }
+    ProcessResult result = RunProcess(argv, env, timeoutMs);
+    // Windows ends the lines of standard output in CR LF.
+    result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
+    return result;
 }
 
 ProcessResult EndToEnd::Post(const std::string& name, const std::string& body,

@@ -1,5 +1,7 @@
 // The end-to-end stage: the real plug-in library loaded by pandel-host, a temporary agent
-// directory and PANDEL_ROOT, the scripted stand-in imaging library and a loopback server.
+// directory and PANDEL_ROOT, the scripted stand-in imaging library and a loopback server. The
+// same cases run against the Windows build under Wine when the program is built for it
+// (PANDEL_WINE_RUNNER): the server stays on this side of loopback.
 #pragma once
 
 #include "tests/support/child_process.h"
@@ -33,6 +35,23 @@ protected:
     std::vector<std::string> Reports();
 
     static std::string Build(const std::string& relative);
+    // Whether the programs under test are the Windows build, run under Wine.
+    static bool UnderWine();
+    // A path of this side as the programs under test name it (Z:\... under Wine).
+    static std::string TargetPath(const std::string& path);
+    // The file that is "C:\runtime.log" for the programs under test. Under Wine it is shared by
+    // every test: a test that reads it holds LogLock while it writes and reads it.
+    std::string LogPath() const;
+    class LogLock {
+    public:
+        LogLock();
+        ~LogLock();
+        LogLock(const LogLock&) = delete;
+        LogLock& operator=(const LogLock&) = delete;
+
+    private:
+        int fd_ = -1;
+    };
     static std::string Download(const std::string& fields);
     static std::string TaskStatus(int scheduleId, int progress);
 

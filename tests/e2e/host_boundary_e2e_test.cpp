@@ -15,12 +15,14 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 TEST_F(EndToEnd, SimpleExportsReturnZeroAndLogTheirLine) {
+    LogLock lock;
+    WriteFile(LogPath(), "");
     ProcessResult run = Host(
         {"GetInfo", "InitModule", "RunTimeRoutine", "GetPluginVersion", "SetDbg", "UninitModule"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "GetInfo -> 0\nInitModule -> 0\nRunTimeRoutine -> 0\n"
                        "GetPluginVersion -> 0\nSetDbg -> 0\nUninitModule -> 0\n");
-    std::string log = ReadFile(root_.Sub("C/runtime.log"));
+    std::string log = ReadFile(LogPath());
     std::regex entry(R"(\[\d\d:\d\d:\d\d\]\[PluginPandel\]INFO:([^\r\n]*)\r\n)");
     std::vector<std::string> messages;
     for (std::sregex_iterator it(log.begin(), log.end(), entry), end; it != end; ++it)
@@ -35,8 +37,10 @@ TEST_F(EndToEnd, SimpleExportsReturnZeroAndLogTheirLine) {
 }
 
 TEST_F(EndToEnd, PostCommandWritesNoLogLine) {
+    LogLock lock;
+    WriteFile(LogPath(), "");
     ASSERT_EQ(Post("Download", Download("<FileType>6</FileType>")).exitCode, 0);
-    EXPECT_EQ(ReadFile(root_.Sub("C/runtime.log")), "");
+    EXPECT_EQ(ReadFile(LogPath()), "");
 }
 
 struct BodyCase {
@@ -90,6 +94,8 @@ TEST_F(EndToEnd, HugeBodyIsDroppedWithoutAReport) {
 }
 
 TEST_F(EndToEnd, LibraryExportsOnlyTheEntryPointsAndErrObj) {
+    if (UnderWine())
+        GTEST_SKIP() << "an ELF check; the DLL's export table has its own test";
     ProcessResult nm = RunProcess(
         {"/usr/bin/nm", "-D", "--defined-only", "-C", Build("plugin/libPluginPandel.so")});
     ASSERT_EQ(nm.exitCode, 0) << nm.err;
@@ -109,6 +115,8 @@ TEST_F(EndToEnd, LibraryExportsOnlyTheEntryPointsAndErrObj) {
 }
 
 TEST_F(EndToEnd, VersionResourceIsReadableFromTheFile) {
+    if (UnderWine())
+        GTEST_SKIP() << "an ELF section; the DLL's resource is read by the Windows tests";
     ProcessResult readelf = RunProcess(
         {"/usr/bin/readelf", "-p", ".pandel_version", Build("plugin/libPluginPandel.so")});
     ASSERT_EQ(readelf.exitCode, 0) << readelf.err;
