@@ -2,6 +2,7 @@
 #include "platform/named_lock.h"
 
 #include "platform/fixed_places.h"
+#include "platform/plain_names.h"
 #include "platform/wide_text.h"
 
 #include <cerrno>
@@ -18,11 +19,6 @@ constexpr const char* kLocksDirectory = "locks";
 // all; the sticky bit keeps one account from removing another's lock file from under it.
 constexpr mode_t kLocksDirectoryMode = 01777;
 constexpr mode_t kLockFileMode = 0666;
-
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
 
 // Creates dir and any missing parents; true when it is a directory afterwards.
 bool EnsureDirectory(const std::string& dir, mode_t mode) {
@@ -42,9 +38,9 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
 } // namespace
 
 LockHandle OpenNamedLock(const std::u16string& name) {
-    const std::string fileName = Utf16ToUtf8(name);
-    if (!IsPlainName(fileName))
+    if (!IsPlainLockName(name))
         return kNoLock;
+    const std::string fileName = Utf16ToUtf8(name);
     const std::string dir = RootDirectory() + "/" + kLocksDirectory;
     if (!EnsureDirectory(dir, kLocksDirectoryMode))
         return kNoLock;

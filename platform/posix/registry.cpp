@@ -3,6 +3,7 @@
 #include "platform/registry.h"
 
 #include "platform/fixed_places.h"
+#include "platform/plain_names.h"
 #include "platform/wide_text.h"
 
 #include <cerrno>
@@ -17,12 +18,6 @@ constexpr const char* kMachineHive = "registry/HKEY_LOCAL_MACHINE";
 constexpr const char* kTemporaryPattern = "/.value-XXXXXX";
 constexpr mode_t kKeyMode = 0755;
 constexpr mode_t kValueMode = 0644;
-
-// One part of a key path or a value name as a file name that stays inside its directory.
-bool IsPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
 
 // The directory of key ("Software\\Orvane\\X"); nothing when a part could leave the hive.
 std::optional<std::string> KeyDirectory(const std::u16string& key) {

@@ -1,6 +1,7 @@
 // Named locks on Windows: named auto-reset events, open to every account, used as mutexes.
 #include "platform/named_lock.h"
 
+#include "platform/plain_names.h"
 #include "platform/win32/windows_api.h"
 
 #include <new>
@@ -17,13 +18,6 @@ struct NamedEvent {
     HANDLE event = nullptr;
     bool held = false;
 };
-
-// The names that every system accepts for a lock: not empty, no path parts, no NUL. A '\' would
-// pick a namespace of the object manager here.
-bool IsPlainName(const std::u16string& name) {
-    return !name.empty() && name != u"." && name != u".." &&
-           name.find_first_of(std::u16string(u"/\\\0", 3)) == std::u16string::npos;
-}
 
 NamedEvent* FromHandle(LockHandle lock) {
     return lock == kNoLock ? nullptr : reinterpret_cast<NamedEvent*>(lock);
@@ -51,7 +45,7 @@ HANDLE OpenOrCreateEvent(const std::u16string& name) {
 } // namespace
 
 LockHandle OpenNamedLock(const std::u16string& name) {
-    if (!IsPlainName(name))
+    if (!IsPlainLockName(name))
         return kNoLock;
     HANDLE event = OpenOrCreateEvent(name);
     if (event == nullptr)

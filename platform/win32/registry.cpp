@@ -2,6 +2,7 @@
 // registry calls themselves.
 #include "platform/registry.h"
 
+#include "platform/plain_names.h"
 #include "platform/win32/windows_api.h"
 
 #include <new>
@@ -11,25 +12,6 @@ namespace {
 
 // The value's size may change between the size query and the read; a few tries settle it.
 constexpr int kReadTries = 4;
-
-// The same names are refused as where keys and values are directories and files, so that the
-// module means the same by them on every system. Here a NUL would cut the name short, and an
-// empty value name would mean the key's default value.
-bool IsPlainName(const std::u16string& name) {
-    return !name.empty() && name != u"." && name != u".." &&
-           name.find_first_of(std::u16string(u"/\0", 2)) == std::u16string::npos;
-}
-
-bool IsPlainKey(const std::u16string& key) {
-    for (std::size_t start = 0;;) {
-        const std::size_t end = key.find(u'\\', start);
-        if (!key.empty() && !IsPlainName(key.substr(start, end - start)))
-            return false;
-        if (end == std::u16string::npos)
-            return true;
-        start = end + 1;
-    }
-}
 
 class OpenKey {
 public:
@@ -60,7 +42,7 @@ private:
 } // namespace
 
 bool RegistryValueExists(const std::u16string& key, const std::u16string& name) {
-    if (!IsPlainKey(key) || !IsPlainName(name))
+    if (!IsPlainKeyPath(key) || !IsPlainName(name))
         return false;
     OpenKey open;
     if (!open.Open(key, KEY_QUERY_VALUE))
@@ -71,7 +53,7 @@ bool RegistryValueExists(const std::u16string& key, const std::u16string& name) 
 
 std::optional<std::vector<std::uint8_t>>
 RegistryReadValue(const std::u16string& key, const std::u16string& name, std::size_t maxBytes) {
-    if (!IsPlainKey(key) || !IsPlainName(name))
+    if (!IsPlainKeyPath(key) || !IsPlainName(name))
         return std::nullopt;
     OpenKey open;
     if (!open.Create(key, KEY_READ))
@@ -103,7 +85,7 @@ RegistryReadValue(const std::u16string& key, const std::u16string& name, std::si
 
 bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
                         const std::vector<std::uint8_t>& data) {
-    if (!IsPlainKey(key) || !IsPlainName(name) || data.size() > MAXDWORD)
+    if (!IsPlainKeyPath(key) || !IsPlainName(name) || data.size() > MAXDWORD)
         return false;
     OpenKey open;
     if (!open.Create(key, KEY_WRITE))

@@ -1,6 +1,7 @@
 // The fake platform's calls: each records itself in the trace and answers from the script.
 #include "tests/support/fake_platform.h"
 
+#include "platform/plain_names.h"
 #include "platform/wide_text.h"
 
 namespace pandel::test {
@@ -9,25 +10,8 @@ using platform::Utf16ToUtf8;
 
 namespace {
 
-// Names that could leave their directory on the real platform are refused here too.
-bool IsPlainName(const std::u16string& name) {
-    return !name.empty() && name != u"." && name != u".." &&
-           name.find_first_of(std::u16string(u"/\0", 2)) == std::u16string::npos;
-}
-
-bool IsPlainKey(const std::u16string& key) {
-    for (std::size_t start = 0;;) {
-        const std::size_t end = key.find(u'\\', start);
-        if (!key.empty() && !IsPlainName(key.substr(start, end - start)))
-            return false;
-        if (end == std::u16string::npos)
-            return true;
-        start = end + 1;
-    }
-}
-
 bool IsPlainValue(const std::u16string& key, const std::u16string& name) {
-    return IsPlainKey(key) && IsPlainName(name);
+    return platform::IsPlainKeyPath(key) && platform::IsPlainName(name);
 }
 
 } // namespace
@@ -95,7 +79,7 @@ bool FakePlatform::RegistryWriteValue(const std::u16string& key, const std::u16s
 
 platform::LockHandle FakePlatform::OpenNamedLock(const std::u16string& name) {
     Record("OpenNamedLock " + Utf16ToUtf8(name));
-    if (failLockOpen || !IsPlainName(name))
+    if (failLockOpen || !platform::IsPlainLockName(name))
         return platform::kNoLock;
     std::lock_guard<std::mutex> hold(mutex_);
     platform::LockHandle lock = nextLock_++;
