@@ -5,9 +5,13 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <io.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -88,10 +92,25 @@ std::string Soap12(const std::string& body, const std::string& headerContent) {
 namespace {
 
 int RedirectInto(int fd, std::string& path) {
-    char pattern[] = "/tmp/pandel-report-output-XXXXXX";
-    const int file = mkstemp(pattern);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "pandel-report-output-XXXXXX").string();
+#if defined(_WIN32)
+    // Windows' mkstemp denies other opens of the file while it is open: the name is made
+    // unique here, and the file opened shared, in binary so that no CR is added to a line feed.
+    int file = -1;
+    for (unsigned attempt = 0; file < 0 && attempt < 100; ++attempt) {
+        std::string name = pattern;
+        if (_mktemp_s(name.data(), name.size() + 1) != 0)
+            break;
+        file = _open(name.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, 0600);
+        if (file >= 0)
+            pattern = name;
+    }
+#else
+    const int file = mkstemp(pattern.data());
+#endif
     if (file < 0)
-        throw std::runtime_error("mkstemp failed");
+        throw std::runtime_error("cannot create a capture file");
     path = pattern;
     const int saved = dup(fd);
     dup2(file, fd);
