@@ -18,17 +18,23 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using pandel::test::RunChildTest;
 
-const std::u16string kTestKey = u"Software\\Orvane\\PandelTests";
-const std::u16string kAliasKey = kTestKey + u"\\Tessaly2009";
-
 const wchar_t* W(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+// Each test has a key of its own: the test processes run at the same time on one registry.
+std::u16string KeyOfThisTest() {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return u"Software\\Orvane\\PandelTests\\" + std::u16string(name.begin(), name.end());
+}
+
 class RealRegistry : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(kTestKey)); }
-    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(kTestKey)); }
+    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(testKey_)); }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(testKey_)); }
+
+    const std::u16string testKey_ = KeyOfThisTest();
+    const std::u16string aliasKey_ = testKey_ + u"\\Tessaly2009";
 
     static bool KeyExists(const std::u16string& key) {
         HKEY handle = nullptr;
@@ -57,31 +63,31 @@ TEST_F(RealRegistry, ValuesRoundTripAsBinaryWithinTheirSizeLimit) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(os.RegistryWriteValue(kAliasKey, c.name, c.data));
-        EXPECT_TRUE(os.RegistryValueExists(kAliasKey, c.name));
-        EXPECT_EQ(os.RegistryReadValue(kAliasKey, c.name, c.data.size()), c.data);
-        EXPECT_EQ(os.RegistryReadValue(kAliasKey, c.name, c.data.size() + 100), c.data);
+        ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, c.name, c.data));
+        EXPECT_TRUE(os.RegistryValueExists(aliasKey_, c.name));
+        EXPECT_EQ(os.RegistryReadValue(aliasKey_, c.name, c.data.size()), c.data);
+        EXPECT_EQ(os.RegistryReadValue(aliasKey_, c.name, c.data.size() + 100), c.data);
         if (!c.data.empty()) {
-            EXPECT_FALSE(os.RegistryReadValue(kAliasKey, c.name, c.data.size() - 1));
+            EXPECT_FALSE(os.RegistryReadValue(aliasKey_, c.name, c.data.size() - 1));
         }
         // What other programs see: a REG_BINARY value of exactly these bytes.
         DWORD type = 0;
         Bytes stored(c.data.size() + 1);
         DWORD size = static_cast<DWORD>(stored.size());
-        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, W(kAliasKey), W(c.name), RRF_RT_ANY, &type,
+        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, W(aliasKey_), W(c.name), RRF_RT_ANY, &type,
                                stored.data(), &size),
                   ERROR_SUCCESS);
         stored.resize(size);
         EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
         EXPECT_EQ(stored, c.data);
     }
-    ASSERT_TRUE(os.RegistryWriteValue(kAliasKey, u"Large", Bytes{1, 2, 3}));
-    EXPECT_EQ(os.RegistryReadValue(kAliasKey, u"Large", 6000), (Bytes{1, 2, 3}));
+    ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, u"Large", Bytes{1, 2, 3}));
+    EXPECT_EQ(os.RegistryReadValue(aliasKey_, u"Large", 6000), (Bytes{1, 2, 3}));
 }
 
 TEST_F(RealRegistry, ValuesOfAnyTypeWrittenByOthersAreSeenAsTheirRawBytes) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(kTestKey + u"\\LogModule"), 0, nullptr, 0,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(testKey_ + u"\\LogModule"), 0, nullptr, 0,
                               KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const DWORD number = 0x01020304;
@@ -90,7 +96,7 @@ TEST_F(RealRegistry, ValuesOfAnyTypeWrittenByOthersAreSeenAsTheirRawBytes) {
     RegSetValueExW(key, L"DbgPlugin", 0, REG_NONE, nullptr, 0);
     RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"d"), 4);
     RegCloseKey(key);
-    const std::u16string logKey = kTestKey + u"\\LogModule";
+    const std::u16string logKey = testKey_ + u"\\LogModule";
     EXPECT_TRUE(os.RegistryValueExists(logKey, u"PluginPandel"));
     EXPECT_TRUE(os.RegistryValueExists(logKey, u"DbgPlugin"));
     EXPECT_FALSE(os.RegistryValueExists(logKey, u"pluginpandel\u00e9"));
@@ -102,14 +108,14 @@ TEST_F(RealRegistry, ValuesOfAnyTypeWrittenByOthersAreSeenAsTheirRawBytes) {
 }
 
 TEST_F(RealRegistry, QueryLeavesAMissingKeyMissingWhileReadAndWriteCreateIt) {
-    const std::u16string logKey = kTestKey + u"\\LogModule";
+    const std::u16string logKey = testKey_ + u"\\LogModule";
     EXPECT_FALSE(os.RegistryValueExists(logKey, u"PluginPandel"));
     EXPECT_FALSE(KeyExists(logKey));
     EXPECT_FALSE(os.RegistryReadValue(logKey, u"PluginPandel", 6));
     EXPECT_TRUE(KeyExists(logKey));
-    ASSERT_TRUE(os.RegistryWriteValue(kAliasKey, u"V", Bytes{1}));
+    ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, u"V", Bytes{1}));
     // A subkey is not a value of its parent, and keys keep their own values.
-    EXPECT_FALSE(os.RegistryValueExists(kTestKey, u"Tessaly2009"));
+    EXPECT_FALSE(os.RegistryValueExists(testKey_, u"Tessaly2009"));
     EXPECT_FALSE(os.RegistryValueExists(logKey, u"V"));
 }
 
@@ -118,16 +124,16 @@ TEST_F(RealRegistry, NamesThatMeanSomethingElseElsewhereAreRefused) {
         std::u16string key;
         std::u16string name;
     } cases[] = {
-        {kAliasKey, u"."},
-        {kAliasKey, u".."},
-        {kAliasKey, u"a/b"},
-        {kAliasKey, std::u16string(u"a\0b", 3)},
-        {kTestKey + u"\\..\\x", u"v"},
-        {kTestKey + u"\\", u"v"},
-        {u"\\" + kTestKey, u"v"},
-        {kTestKey + u"\\\\x", u"v"},
-        {kTestKey + u"/x", u"v"},
-        {kTestKey + std::u16string(u"\0x", 2), u"v"},
+        {aliasKey_, u"."},
+        {aliasKey_, u".."},
+        {aliasKey_, u"a/b"},
+        {aliasKey_, std::u16string(u"a\0b", 3)},
+        {testKey_ + u"\\..\\x", u"v"},
+        {testKey_ + u"\\", u"v"},
+        {u"\\" + testKey_, u"v"},
+        {testKey_ + u"\\\\x", u"v"},
+        {testKey_ + u"/x", u"v"},
+        {testKey_ + std::u16string(u"\0x", 2), u"v"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::Utf16ToUtf8(c.key) + " | " + platform::Utf16ToUtf8(c.name));
@@ -136,8 +142,8 @@ TEST_F(RealRegistry, NamesThatMeanSomethingElseElsewhereAreRefused) {
         EXPECT_FALSE(os.RegistryReadValue(c.key, c.name, 16));
     }
     // In particular the cut-short names were not written in their place.
-    EXPECT_FALSE(os.RegistryValueExists(kAliasKey, u"a"));
-    EXPECT_FALSE(KeyExists(kTestKey));
+    EXPECT_FALSE(os.RegistryValueExists(aliasKey_, u"a"));
+    EXPECT_FALSE(KeyExists(testKey_));
 }
 
 // --- Named events -----------------------------------------------------------------------------
