@@ -2,6 +2,7 @@
 // each side reads with its own XML reader, tests use real files.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,19 @@ namespace platform {
 // regular file, larger than kMaxXmlFileBytes) or is not well-formed XML. Prints nothing.
 std::optional<std::vector<std::u16string>>
 ReadXmlNodeTexts(const std::string& path, const std::vector<std::string>& expressions);
+
+// The text without the XML white space (space, tab, line feed, carriage return) at both ends, as a
+// DOM that does not preserve white space gives a node's text. For std::string or std::u16string.
+template <typename Text> Text TrimXmlSpace(const Text& text) {
+    auto isSpace = [](auto c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isSpace(text[first]))
+        ++first;
+    while (last > first && isSpace(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
 
 // Largest XML file ReadXmlNodeTexts loads.
 inline constexpr std::size_t kMaxXmlFileBytes = 64u << 20;

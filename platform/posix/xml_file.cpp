@@ -50,33 +50,20 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
     return content;
 }
 
-bool IsXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string TrimXmlSpace(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsXmlSpace(text[first]))
-        ++first;
-    while (last > first && IsXmlSpace(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
 // The node's text as a DOM without preserved white space gives it; nullopt when entity
 // replacement ran past its bounds.
 std::optional<std::string> NodeText(xmlDocPtr document, const xmlNode* node) {
     switch (node->type) {
     case XML_NAMESPACE_DECL: {
         auto* ns = reinterpret_cast<const xmlNs*>(node);
-        return TrimXmlSpace(ns->href ? reinterpret_cast<const char*>(ns->href) : "");
+        return TrimXmlSpace(std::string(ns->href ? reinterpret_cast<const char*>(ns->href) : ""));
     }
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
     case XML_PI_NODE:
-        return TrimXmlSpace(node->content ? reinterpret_cast<const char*>(node->content) : "");
+        return TrimXmlSpace(
+            std::string(node->content ? reinterpret_cast<const char*>(node->content) : ""));
     default:
         break;
     }

@@ -79,20 +79,6 @@ bool CreateDomDocument(ComRef<IXMLDOMDocument>& document) {
            SUCCEEDED(document->put_resolveExternals(VARIANT_FALSE));
 }
 
-bool IsXmlSpace(char16_t c) {
-    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
-}
-
-std::u16string TrimXmlSpace(const std::u16string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsXmlSpace(text[first]))
-        ++first;
-    while (last > first && IsXmlSpace(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
 // The text of the first node that expression selects; nullopt when it selects none or a call
 // fails.
 std::optional<std::u16string> SelectedText(IXMLDOMDocument* document,
