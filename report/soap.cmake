@@ -56,10 +56,8 @@ add_custom_target(pandel_soap_wsa_import DEPENDS ${PANDEL_SOAP_WSA_IMPORT})
 function(pandel_add_devcfg_soap target)
   cmake_parse_arguments(ARG "" "SIDE;NAMESPACE" "" ${ARGN})
   set(dir ${PANDEL_SOAP_BINARY_DIR}/${ARG_NAMESPACE})
-  # Only the client types its values (xsi:type on xIn and wsa:Address, as the module's requests
-  # carry it): the server's r goes out untyped, which every SOAP stack reads as a number.
   if(ARG_SIDE STREQUAL "client")
-    set(side_option -C -w -t)
+    set(side_option -C -w)
     set(side_source ${dir}/${ARG_NAMESPACE}Client.cpp)
     set(extra_outputs)
   elseif(ARG_SIDE STREQUAL "server")
@@ -73,12 +71,12 @@ function(pandel_add_devcfg_soap target)
     ${dir}/${ARG_NAMESPACE}C.cpp ${side_source}
     ${dir}/${ARG_NAMESPACE}H.h ${dir}/${ARG_NAMESPACE}Stub.h ${dir}/${ARG_NAMESPACE}.nsmap
     ${extra_outputs})
-  # -L no sample library, -x no sample messages, -n the namespace table named after the
-  # namespace.
+  # -L no sample library, -x no sample messages, -t xsi:type on typed values, -n the namespace
+  # table named after the namespace.
   add_custom_command(
     OUTPUT ${outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-    COMMAND ${PANDEL_SOAPCPP2} ${side_option} -L -x -n -Q${ARG_NAMESPACE} -d${dir}
+    COMMAND ${PANDEL_SOAPCPP2} ${side_option} -L -x -t -n -Q${ARG_NAMESPACE} -d${dir}
             -I${PANDEL_SOAP_BINARY_DIR}/import:${PANDEL_SOAP_SOURCE_DIR}
             ${PANDEL_SOAP_SOURCE_DIR}/devcfg_service.h > ${dir}/soapcpp2.log
     DEPENDS ${PANDEL_SOAP_SOURCE_DIR}/devcfg_service.h ${PANDEL_SOAP_SOURCE_DIR}/devcfg_envelope.h

@@ -271,6 +271,8 @@ int main(int argc, char** argv) {
     soap->send_timeout = kClientTimeoutSeconds;
     soap->recv_timeout = kClientTimeoutSeconds;
     soap->socket_flags = MSG_NOSIGNAL;
+    // Answers carry no xsi:type: some stacks read a typed r or faultcode as an object.
+    soap_set_omode(soap, SOAP_XML_NOTYPE);
     soap->frecv = ReceiveReplay;
     if (!soap_valid_socket(soap_bind(soap, "127.0.0.1", options.port, kBacklog))) {
         soap_print_fault(soap, stderr);
