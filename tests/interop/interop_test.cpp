@@ -159,8 +159,12 @@ TEST_P(ModuleToServer, SendReportResultFollowsTheAnswerAndTheTextArrivesExactly)
         auto server = Serve(c.answer);
         ASSERT_TRUE(server);
         std::int32_t slot = 77;
-        CapturedOutput faultPrintout;
-        EXPECT_EQ(c.result, SendReport(kUrl.c_str(), report.c_str(), &slot));
+        int result = 0;
+        {
+            CapturedOutput faultPrintout;
+            result = SendReport(kUrl.c_str(), report.c_str(), &slot);
+        }
+        EXPECT_EQ(c.result, result);
         EXPECT_EQ(c.slot, slot);
         EXPECT_THAT(Recorded(Record()), ElementsAre(asUtf8));
     }

@@ -36,7 +36,15 @@ const server = http.createServer((request, response) => {
   response.statusCode = 404;
   response.end();
 });
-server.listen(Number(port), '127.0.0.1', () => {
-  soap.listen(server, {path: servicePath, services: service,
-                       xml: fs.readFileSync(wsdlPath, 'utf8'), uri: wsdlPath});
+// Listen only once the WSDL and its schema are loaded: node-soap attaches its request handler then.
+soap.listen(server, {
+  path: servicePath,
+  services: service,
+  xml: fs.readFileSync(wsdlPath, 'utf8'),
+  uri: wsdlPath,
+  callback: (error) => {
+    if (error)
+      throw error;
+    server.listen(Number(port), '127.0.0.1');
+  },
 });
