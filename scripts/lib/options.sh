@@ -18,7 +18,7 @@ tool_help_and_version() {
 }
 
 usage_error() {
-  printf "%s: %s\nusage: %sTry '%s --help' for more.\n" "$tool_name" "$1" "$tool_usage" \
+  printf "%s: %s\nusage: %sTry 'scripts/%s --help' for more.\n" "$tool_name" "$1" "$tool_usage" \
     "$tool_name" >&2
   exit 2
 }

@@ -16,10 +16,14 @@
 namespace pandel::test {
 namespace {
 
+const char* const kScripts[] = {"demo", "test", "fuzz", "check-hardening", "bench"};
+
 std::string Tool(const std::string& name) {
-    const std::string dir = name == "demo" ? std::string(PANDEL_SOURCE_DIR) + "/scripts/"
-                                           : std::string(PANDEL_BUILD_DIR) + "/tools/" + name + "/";
-    return dir + name;
+    for (const char* script : kScripts) {
+        if (name == script)
+            return std::string(PANDEL_SOURCE_DIR) + "/scripts/" + name;
+    }
+    return std::string(PANDEL_BUILD_DIR) + "/tools/" + name + "/" + name;
 }
 
 // A machine root without C/: the module, were it loaded, would say so on standard error.
@@ -29,7 +33,9 @@ std::map<std::string, std::string> BareRoot(const TempRoot& root) {
 
 TEST(ToolCli, HelpAndVersionOnStandardOutputWithStatusZero) {
     TempRoot root;
-    for (const std::string tool : {"pandel-host", "devcfg-server", "pandel-doctor", "demo"}) {
+    std::vector<std::string> tools = {"pandel-host", "devcfg-server", "pandel-doctor"};
+    tools.insert(tools.end(), std::begin(kScripts), std::end(kScripts));
+    for (const std::string& tool : tools) {
         SCOPED_TRACE(tool);
         const ProcessResult help = RunProcess({Tool(tool), "--help"}, BareRoot(root), 30000);
         EXPECT_EQ(0, help.exitCode);
@@ -109,6 +115,12 @@ TEST(ToolCli, WrongUsageNamesWhatWasWrongWithStatusTwo) {
          {Tool("pandel-doctor"), "--host-dir"},
          "pandel-doctor: --host-dir needs a value"},
         {"demo unknown variant", {Tool("demo"), "--fast"}, "demo: unknown option --fast"},
+        {"fuzz seconds not a number",
+         {Tool("fuzz"), "abc"},
+         "fuzz: SECONDS must be a whole number of seconds from 1, not 'abc'"},
+        {"check-hardening not a directory",
+         {Tool("check-hardening"), root.Sub("none")},
+         "check-hardening: " + root.Sub("none") + " is not a directory"},
     };
     for (const UsageCase& c : cases) {
         SCOPED_TRACE(c.name);
