@@ -214,6 +214,7 @@ struct ProbeCase {
     std::string answer; // empty: nothing listens on the port
     std::string lineHolds;
     int exitCode;
+    LoopbackServer::Mode mode = LoopbackServer::Mode::Answer;
 };
 
 TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
@@ -237,6 +238,8 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
          "result 3, the answer is not a SetResponse", kNotReady},
         {"HTTP status", HttpResponse(404, "not here"),
          "result 404, the server answered with this HTTP status", kNotReady},
+        {"closed without an answer", "unused", "result -1, no answer", kNotReady,
+         LoopbackServer::Mode::CloseWithoutAnswer},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -244,7 +247,7 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
         std::uint16_t port = 0;
         std::unique_ptr<LoopbackServer> server;
         if (!c.answer.empty()) {
-            server = std::make_unique<LoopbackServer>(c.answer);
+            server = std::make_unique<LoopbackServer>(c.answer, c.mode);
             port = server->port();
         } else {
             LoopbackServer closed; // a port that was free a moment ago
@@ -258,6 +261,8 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
             LineStarting(run.out, c.exitCode == kReady ? "[ ok ] probe:" : "[FAIL] probe:");
         EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << run.out;
         EXPECT_NE(std::string::npos, line.find("sent <Root ID=\"")) << line;
+        // The module's own lines (GBK proxy text, fault printout) go to standard error.
+        EXPECT_EQ(std::string::npos, run.out.find('\xB4')) << run.out;
         if (server) {
             EXPECT_EQ(1u, server->Requests().size());
         }
