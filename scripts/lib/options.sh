@@ -1,6 +1,7 @@
+# shellcheck shell=bash disable=SC2154
 # The scripts' shared command-line behaviour, as the tools have it: --help on standard output with
 # status 0, --version (the project's), and usage errors naming what was wrong with status 2.
-# A script sets tool_name and tool_usage (its usage lines) and tool_details, then sources this.
+# A script sets tool_name, tool_usage (its usage lines) and tool_details, then sources this.
 
 tool_version() {
   sed -n 's/^project(PluginPandel VERSION \([0-9.]*\).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt"
