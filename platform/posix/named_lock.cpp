@@ -37,14 +37,16 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
 
 } // namespace
 
+std::string NamedLockPlace(const std::u16string& name) {
+    return RootDirectory() + "/" + kLocksDirectory + "/" + Utf16ToUtf8(name);
+}
+
 LockHandle OpenNamedLock(const std::u16string& name) {
     if (!IsPlainLockName(name))
         return kNoLock;
-    const std::string fileName = Utf16ToUtf8(name);
-    const std::string dir = RootDirectory() + "/" + kLocksDirectory;
-    if (!EnsureDirectory(dir, kLocksDirectoryMode))
+    if (!EnsureDirectory(RootDirectory() + "/" + kLocksDirectory, kLocksDirectoryMode))
         return kNoLock;
-    const std::string path = dir + "/" + fileName;
+    const std::string path = NamedLockPlace(name);
     // flock needs no write access, so a lock file of another account opens read-only.
     const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
     if (fd < 0)
@@ -77,6 +79,22 @@ void SignalNamedLock(LockHandle lock) {
 void CloseNamedLock(LockHandle lock) {
     if (lock >= 0)
         close(static_cast<int>(lock));
+}
+
+NamedLockState ProbeNamedLock(const std::u16string& name) {
+    const LockHandle lock = OpenNamedLock(name);
+    if (lock == kNoLock)
+        return NamedLockState::Unusable;
+    int taken = -1;
+    do {
+        taken = flock(static_cast<int>(lock), LOCK_EX | LOCK_NB);
+    } while (taken != 0 && errno == EINTR);
+    const bool wouldBlock = taken != 0 && errno == EWOULDBLOCK;
+    SignalNamedLock(lock);
+    CloseNamedLock(lock);
+    if (taken == 0)
+        return NamedLockState::Free;
+    return wouldBlock ? NamedLockState::Held : NamedLockState::Unusable;
 }
 
 } // namespace platform::native

@@ -38,6 +38,10 @@ TEST(ReportRefusal, RefusedCallsHaveNoSideEffectAtAll) {
         {"blank in url", good + " HTTP/1.0", u"report"},
         {"tab in url", good + "\tx", u"report"},
         {"delete in url", good + "\x7F", u"report"},
+        {"port 0", "http://127.0.0.1:0/a/b", u"report"},
+        {"port past 65535", "http://127.0.0.1:65536/a/b", u"report"},
+        {"empty port", "http://127.0.0.1:/a/b", u"report"},
+        {"port with letters", "http://127.0.0.1:80x/a/b", u"report"},
     };
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -53,6 +57,39 @@ TEST(ReportRefusal, RefusedCallsHaveNoSideEffectAtAll) {
         EXPECT_EQ("", err);
         EXPECT_TRUE(platform.fake.trace.empty()) << platform.fake.trace.front();
         EXPECT_FALSE(server.HasPendingConnection());
+    }
+}
+
+struct ReasonCase {
+    const char* url;
+    UrlRefusal reason;
+};
+
+TEST(ReportRefusal, EachRefusedUrlHasItsReason) {
+    const std::string longUrl = "http://127.0.0.1:8080/" + std::string(240, 'p');
+    const std::vector<ReasonCase> cases = {
+        {nullptr, UrlRefusal::Empty},
+        {"", UrlRefusal::Empty},
+        {"http://0.0.0.0:8080/a/b", UrlRefusal::Unroutable},
+        {longUrl.c_str(), UrlRefusal::TooLong},
+        {"http://server one:8080/a/b", UrlRefusal::UnsafeByte},
+        {"http://127.0.0.1:8080/a\x01", UrlRefusal::UnsafeByte},
+        {"http://127.0.0.1:0/a/b", UrlRefusal::PortOutOfRange},
+        {"http://127.0.0.1:65536/a/b", UrlRefusal::PortOutOfRange},
+        {"http://127.0.0.1:123456/a/b", UrlRefusal::PortOutOfRange},
+        {"http://127.0.0.1:/a/b", UrlRefusal::PortOutOfRange},
+        {"http://127.0.0.1:-1/a/b", UrlRefusal::PortOutOfRange},
+        {"http://[::1]:0/a/b", UrlRefusal::PortOutOfRange},
+        // Sent: ports at both ends of the range, no port at all, a colon only in the path.
+        {"http://127.0.0.1:1/a/b", UrlRefusal::None},
+        {"http://127.0.0.1:65535/a/b", UrlRefusal::None},
+        {"http://127.0.0.1/a/b", UrlRefusal::None},
+        {"http://127.0.0.1/a:b/c", UrlRefusal::None},
+        {"http://[::1]:8080/a/b", UrlRefusal::None},
+    };
+    for (const ReasonCase& c : cases) {
+        SCOPED_TRACE(c.url != nullptr ? c.url : "(null)");
+        EXPECT_EQ(c.reason, WhyUrlRefused(c.url));
     }
 }
 

@@ -3,6 +3,7 @@
 // request that is not a SOAP 1.1 envelope holding one Set or Get with a qualified xIn is answered
 // with a Client fault.
 #include "report/soap_runtime.h"
+#include "tools/common/tool_options.h"
 #include "tools/devcfg-server/envelope_check.h"
 #include "tools/devcfg-server/http_request.h"
 #include "tools/devcfg-server/request_record.h"
@@ -59,40 +60,45 @@ std::string requestTime;
 std::string replay;
 std::size_t replayAt = 0;
 
-void Usage() {
-    std::fprintf(
-        stderr,
-        "usage: devcfg-server [--port N] [--r N] [--fault client|server] [--hang]\n"
-        "                     [--close-early] [--garbage] [--count N] [--raw FILE] [--json]\n");
-    std::exit(2);
-}
-
-bool ParseLong(const char* text, long min, long max, long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < min || parsed > max)
-        return false;
-    *value = parsed;
-    return true;
-}
+const pandel::tools::ToolUsage kUsage = {
+    "devcfg-server",
+    "devcfg-server [--port N] [--r N] [--fault client|server] [--hang]\n"
+    "                     [--close-early] [--garbage] [--count N] [--raw FILE] [--json]\n",
+    "\nThe device-configuration service on 127.0.0.1: prints every Set and Get it receives\n"
+    "(header fields and the decoded report) and answers as told.\n"
+    "  --port N           listen on port N, 0 to 65535 (default 8080; 0: a free port, printed)\n"
+    "  --r N              the r of every SetResponse, a 32-bit number (default 0)\n"
+    "  --fault KIND       answer a SOAP Fault: client (SOAP-ENV:Client) or server\n"
+    "  --hang             read the request and never answer\n"
+    "  --close-early      read the request and close without answering\n"
+    "  --garbage          answer HTTP 200 with a body that is no SOAP envelope\n"
+    "  --count N          exit after N requests, N at least 1 (default: serve until killed)\n"
+    "  --raw FILE         append every byte received to FILE\n"
+    "  --json             print one JSON object per request instead of a block\n"
+    "  --help, --version  this text; the version\n"
+    "Exit status: 0 done, 1 cannot listen or open FILE, 2 wrong usage.\n"};
 
 Options ParseOptions(int argc, char** argv) {
+    using pandel::tools::NumberOption;
+    using pandel::tools::OptionValue;
+    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options parsed;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long value = 0;
-        if (arg == "--port" && hasValue && ParseLong(argv[++i], 0, 65535, &value)) {
-            parsed.port = static_cast<int>(value);
-        } else if (arg == "--r" && hasValue && ParseLong(argv[++i], INT32_MIN, INT32_MAX, &value)) {
-            parsed.r = static_cast<int>(value);
-        } else if (arg == "--count" && hasValue && ParseLong(argv[++i], 1, LONG_MAX, &value)) {
-            parsed.count = value;
-        } else if (arg == "--fault" && hasValue) {
-            const std::string kind = argv[++i];
+        if (arg == "--port") {
+            parsed.port = static_cast<int>(
+                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 0, 65535));
+        } else if (arg == "--r") {
+            parsed.r = static_cast<int>(NumberOption(
+                kUsage, arg, OptionValue(kUsage, argc, argv, i), INT32_MIN, INT32_MAX));
+        } else if (arg == "--count") {
+            parsed.count =
+                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 1, LONG_MAX);
+        } else if (arg == "--fault") {
+            const std::string kind = OptionValue(kUsage, argc, argv, i);
             if (kind != "client" && kind != "server")
-                Usage();
+                pandel::tools::UsageError(kUsage,
+                                          "--fault takes client or server, not '" + kind + "'");
             parsed.answer = Answer::Fault;
             parsed.serverFault = kind == "server";
         } else if (arg == "--hang") {
@@ -101,12 +107,12 @@ Options ParseOptions(int argc, char** argv) {
             parsed.answer = Answer::CloseEarly;
         } else if (arg == "--garbage") {
             parsed.answer = Answer::Garbage;
-        } else if (arg == "--raw" && hasValue) {
-            parsed.rawFile = argv[++i];
+        } else if (arg == "--raw") {
+            parsed.rawFile = OptionValue(kUsage, argc, argv, i);
         } else if (arg == "--json") {
             parsed.json = true;
         } else {
-            Usage();
+            pandel::tools::UsageError(kUsage, "unknown option " + arg);
         }
     }
     return parsed;
@@ -275,7 +281,11 @@ int main(int argc, char** argv) {
     soap_set_omode(soap, SOAP_XML_NOTYPE);
     soap->frecv = ReceiveReplay;
     if (!soap_valid_socket(soap_bind(soap, "127.0.0.1", options.port, kBacklog))) {
-        soap_print_fault(soap, stderr);
+        std::fprintf(stderr, "devcfg-server: cannot listen on 127.0.0.1 port %d: %s\n",
+                     options.port,
+                     soap->errnum == EADDRINUSE ? "the port is in use by another program"
+                     : soap->errnum != 0        ? std::strerror(soap->errnum)
+                                                : "the SOAP runtime could not bind");
         pandel::soap::ReleaseContext(soap);
         return 1;
     }
