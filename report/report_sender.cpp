@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace pandel {
 
@@ -23,6 +24,31 @@ bool IsUnsafeInRequestLine(unsigned char c) {
     return c <= 0x20 || c == 0x7F;
 }
 
+// The port written in the URL's authority must be a TCP port, 1 to 65535 in decimal: the runtime
+// would take 8080 + 65536 for 8080, and send the report where nobody meant it to go. A URL that
+// names no port at all keeps HTTP's own.
+bool HasUsablePort(const char* url) {
+    const char* authority = std::strstr(url, "//");
+    if (authority == nullptr)
+        return true;
+    authority += 2;
+    const std::size_t length = std::strcspn(authority, "/");
+    const std::string_view hostAndPort(authority, length);
+    const std::size_t colon = hostAndPort.rfind(':');
+    if (colon == std::string_view::npos || hostAndPort.back() == ']')
+        return true;
+    const std::string_view port = hostAndPort.substr(colon + 1);
+    if (port.empty() || port.size() > 5)
+        return false;
+    long value = 0;
+    for (const char digit : port) {
+        if (digit < '0' || digit > '9')
+            return false;
+        value = value * 10 + (digit - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
 bool IsRefusedUrl(const char* url) {
     if (url == nullptr || url[0] == '\0')
         return true;
@@ -36,7 +62,7 @@ bool IsRefusedUrl(const char* url) {
         if (IsUnsafeInRequestLine(static_cast<unsigned char>(url[i])))
             return true;
     }
-    return false;
+    return !HasUsablePort(url);
 }
 
 // Reports to this machine never go through the proxy. The test is on the text after the
@@ -63,6 +89,9 @@ int SendReport(const char* url, const char16_t* report, std::int32_t* result) {
     if (!IsLoopbackEndpoint(endpoint))
         ApplyProxyToEndpoint(endpoint);
     endpoint[kEndpointBufferSize - 1] = '\0';
+    // The proxy's port comes from a file anyone may have written.
+    if (!HasUsablePort(endpoint))
+        return kReportRefused;
 
     char localAddresses[kLocalAddressBufferSize] = {};
     GetLocalAddressList(localAddresses);

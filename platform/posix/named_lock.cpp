@@ -35,18 +35,25 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
     return errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// O_NONBLOCK: anyone may plant a FIFO or a device at the lock's place, and opening one would
+// block; only a regular file is a lock, so the type is checked once the open came back.
+int OpenLockFile(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                kLockFileMode);
+}
+
 } // namespace
 
 LockHandle OpenNamedLock(const std::u16string& name) {
     if (!IsPlainLockName(name))
         return kNoLock;
-    const std::string fileName = Utf16ToUtf8(name);
     const std::string dir = RootDirectory() + "/" + kLocksDirectory;
-    if (!EnsureDirectory(dir, kLocksDirectoryMode))
-        return kNoLock;
-    const std::string path = dir + "/" + fileName;
-    // flock needs no write access, so a lock file of another account opens read-only.
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+    const std::string path = dir + "/" + Utf16ToUtf8(name);
+    // flock needs no write access, so a lock file of another account opens read-only. The
+    // directory is made only when it is missing, not looked at on every use.
+    int fd = OpenLockFile(path);
+    if (fd < 0 && errno == ENOENT && EnsureDirectory(dir, kLocksDirectoryMode))
+        fd = OpenLockFile(path);
     if (fd < 0)
         return kNoLock;
     struct stat info;
@@ -55,7 +62,7 @@ LockHandle OpenNamedLock(const std::u16string& name) {
         return kNoLock;
     }
     if ((info.st_mode & 0777) != kLockFileMode && info.st_uid == geteuid())
-        fchmod(fd, kLockFileMode);
+        fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
     return fd;
 }
 
