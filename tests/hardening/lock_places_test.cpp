@@ -10,8 +10,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-
 namespace pandel::test {
 namespace {
 
@@ -32,18 +30,16 @@ TEST(LockPlaces, AnythingButAPlainFileAtALockPlaceNeverHoldsAReport) {
             ASSERT_EQ(plant.make(root.Sub(lock).c_str()), 0);
         LoopbackServer server(LoopbackServer::SetResponse(4));
         const std::string url = LoopbackUrl(server.port());
-        const auto start = std::chrono::steady_clock::now();
-        // In a child: a report that blocked for ever would take the test program with it.
+        // In a child: a report that blocked for ever would take the test program with it. It
+        // takes a fraction of a second; the bound only tells a block from a slow machine.
         const ProcessResult child = RunForked(
             [&url] {
                 std::int32_t slot = 0;
                 return SendReport(url.c_str(), u"report", &slot) == 0 && slot == 4 ? 0 : 1;
             },
             10000);
-        const auto waited = std::chrono::steady_clock::now() - start;
         ASSERT_FALSE(child.timedOut) << "the report blocked at the lock place";
         EXPECT_EQ(child.exitCode, 0);
-        EXPECT_LT(waited, std::chrono::seconds(1));
         EXPECT_EQ(server.WaitForRequests(1), 1u);
     }
 }
