@@ -21,7 +21,7 @@ inline constexpr int kExchangeTimeoutSeconds = 60;
 inline constexpr int kConnectGiveUpSeconds = 21;
 // The largest SetResponse read: a real one is a few hundred bytes. The runtime's parser costs
 // time quadratic in an element's attributes, so this bound also bounds the CPU one response can
-// cost (below a quarter of a second). Room is left for the HTTP header lines.
+// cost (under a tenth of a second at this size). Room is left for the HTTP header lines.
 inline constexpr std::uint64_t kMaxSetResponseBytes = 64 * 1024;
 inline constexpr std::uint64_t kMaxResponseBytes = kMaxSetResponseBytes + 8 * 1024;
 // The User-Agent that the service's servers have always seen.
