@@ -91,6 +91,9 @@ int SendReport(const char* url, const char16_t* report, std::int32_t* result) {
     if (!IsLoopbackEndpoint(endpoint))
         ApplyProxyToEndpoint(endpoint);
     endpoint[kEndpointBufferSize - 1] = '\0';
+    // The proxy's port comes from a file anyone may have written.
+    if (HasPortOutOfRange(endpoint))
+        return kReportRefused;
 
     char localAddresses[kLocalAddressBufferSize] = {};
     GetLocalAddressList(localAddresses);

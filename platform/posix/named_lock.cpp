@@ -35,6 +35,13 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
     return errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// O_NONBLOCK: anyone may plant a FIFO or a device at the lock's place, and opening one would
+// block; only a regular file is a lock, so the type is checked once the open came back.
+int OpenLockFile(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                kLockFileMode);
+}
+
 } // namespace
 
 std::string NamedLockPlace(const std::u16string& name) {
@@ -44,11 +51,13 @@ std::string NamedLockPlace(const std::u16string& name) {
 LockHandle OpenNamedLock(const std::u16string& name) {
     if (!IsPlainLockName(name))
         return kNoLock;
-    if (!EnsureDirectory(RootDirectory() + "/" + kLocksDirectory, kLocksDirectoryMode))
-        return kNoLock;
+    const std::string dir = RootDirectory() + "/" + kLocksDirectory;
     const std::string path = NamedLockPlace(name);
-    // flock needs no write access, so a lock file of another account opens read-only.
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+    // flock needs no write access, so a lock file of another account opens read-only. The
+    // directory is made only when it is missing, not looked at on every use.
+    int fd = OpenLockFile(path);
+    if (fd < 0 && errno == ENOENT && EnsureDirectory(dir, kLocksDirectoryMode))
+        fd = OpenLockFile(path);
     if (fd < 0)
         return kNoLock;
     struct stat info;
@@ -57,7 +66,7 @@ LockHandle OpenNamedLock(const std::u16string& name) {
         return kNoLock;
     }
     if ((info.st_mode & 0777) != kLockFileMode && info.st_uid == geteuid())
-        fchmod(fd, kLockFileMode);
+        fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
     return fd;
 }
 

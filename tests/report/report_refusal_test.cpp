@@ -1,8 +1,8 @@
 // Calls that SendReport refuses: nothing sent, nothing printed, nothing asked of the proxy part.
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ struct RefusalCase {
 };
 
 TEST(ReportRefusal, RefusedCallsHaveNoSideEffectAtAll) {
-    ScriptedServer server(ScriptedServer::Mode::Idle);
+    LoopbackServer server("", LoopbackServer::Mode::Idle);
     const std::string good = LoopbackUrl(server.port());
     std::string tooLong = good + "/";
     tooLong += std::string(kEndpointBufferSize - tooLong.size(), 'p'); // 260 characters
@@ -38,8 +38,14 @@ TEST(ReportRefusal, RefusedCallsHaveNoSideEffectAtAll) {
         {"blank in url", good + " HTTP/1.0", u"report"},
         {"tab in url", good + "\tx", u"report"},
         {"delete in url", good + "\x7F", u"report"},
+        // a port the runtime would wrap into another one, or none that TCP has
+        {"port beyond 65535", "http://127.0.0.1:" + std::to_string(server.port() + 65536) + "/a",
+         u"report"},
         {"port 0", "http://127.0.0.1:0/a/b", u"report"},
-        {"port past 65535", "http://127.0.0.1:65536/a/b", u"report"},
+        {"port with a sign", "http://127.0.0.1:+" + std::to_string(server.port()) + "/a",
+         u"report"},
+        {"port in hex", "http://127.0.0.1:0x1f90/a/b", u"report"},
+        {"port of six digits", "http://127.0.0.1:008080/a/b", u"report"},
         {"empty port", "http://127.0.0.1:/a/b", u"report"},
         {"port with letters", "http://127.0.0.1:80x/a/b", u"report"},
     };
