@@ -2,8 +2,8 @@
 // definition that soapcpp2 compiles, and the module's real requests against its schemas.
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -228,8 +228,7 @@ std::unique_ptr<xmlSchema, SchemaFree> ShippedSchema() {
 
 // The module's real request for a report, as it reached a loopback server.
 std::string RequestBody(const std::u16string& report) {
-    ScriptedServer server(ScriptedServer::Mode::Answer,
-                          HttpResponse(200, Soap11("<s:SetResponse><s:r>0</s:r></s:SetResponse>")));
+    LoopbackServer server(HttpResponse(200, Soap11("<s:SetResponse><s:r>0</s:r></s:SetResponse>")));
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = 0;
     SendReport(url.c_str(), report.c_str(), &slot);

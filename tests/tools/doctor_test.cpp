@@ -239,7 +239,7 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
         {"HTTP status", HttpResponse(404, "not here"),
          "result 404, the server answered with this HTTP status", kNotReady},
         {"closed without an answer", "unused", "result -1, no answer", kNotReady,
-         LoopbackServer::Mode::CloseWithoutAnswer},
+         LoopbackServer::Mode::CloseAfterRequest},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(c.name);
