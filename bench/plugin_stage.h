@@ -4,8 +4,8 @@
 #pragma once
 
 #include "bench/answering_server.h"
+#include "pandel/host_command.h"
 #include "platform/shared_library.h"
-#include "plugin/host_command.h"
 
 #include <cstdint>
 #include <memory>

@@ -4,10 +4,10 @@
 //   pandel-host --plugin LIB [--agent-dir DIR] [--body-size N] [--no-terminator] CALL...
 //   CALL: InitModule | UninitModule | GetInfo | RunTimeRoutine | GetPluginVersion | SetDbg
 //         | PostCommand NAME BODYFILE
-#include "diag/err_obj.h"
+#include "pandel/err_obj.h"
+#include "pandel/host_command.h"
 #include "platform/shared_library.h"
 #include "platform/wide_text.h"
-#include "plugin/host_command.h"
 
 #include <cinttypes>
 #include <cstdarg>
