@@ -6,7 +6,8 @@
 #            description (WSDL and schema)
 # A tool added later installs itself from its own CMakeLists.txt with
 #   install(TARGETS <tool> RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-# or is listed in pandel_install_tools below when it is added in parallel with this file.
+# and brings its manual page as tools/<tool>/<tool>.1. pandel-doctor, written in parallel with
+# this file, is installed by pandel_install_tools below: it needs no rule of its own.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
@@ -54,7 +55,9 @@ function(pandel_install_tools)
   if(TARGET pandel-doctor)
     install(TARGETS pandel-doctor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()
-  foreach(page tools/pandel-host/pandel-host.1 tools/devcfg-server/devcfg-server.1)
+  # Each tool's manual page, tools/<tool>/<tool>.1, compressed as Debian wants it.
+  file(GLOB pages RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tools/*/*.1)
+  foreach(page ${pages})
     get_filename_component(name ${page} NAME)
     set(compressed ${PROJECT_BINARY_DIR}/man/${name}.gz)
     file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
