@@ -56,27 +56,8 @@ std::string BuildDir() {
     return PANDEL_BUILD_DIR;
 }
 
-BenchCommand::BenchCommand(std::u16string name, const std::string& utf8Body)
-    : name_(std::move(name)), body_(platform::Utf8ToUtf16(utf8Body)) {
-    body_.push_back(u'\0');
-}
-
-std::int32_t BenchCommand::GetName(std::u16string* name) {
-    if (name != nullptr)
-        *name = name_;
-    return 0;
-}
-
-std::int32_t BenchCommand::ReadBody(void* buffer, std::int32_t* size) {
-    std::size_t room = size != nullptr && *size > 0 ? static_cast<std::size_t>(*size) : 0;
-    std::size_t copy = std::min(room, body_.size() * sizeof(char16_t));
-    if (buffer != nullptr && copy > 0)
-        std::memcpy(buffer, body_.data(), copy);
-    return 0;
-}
-
-std::int32_t BenchCommand::GetSize() {
-    return static_cast<std::int32_t>(body_.size() * sizeof(char16_t));
+MemoryCommand MakeCommand(std::u16string name, const std::string& utf8Body) {
+    return MemoryCommand(std::move(name), platform::Utf8ToUtf16(utf8Body));
 }
 
 PluginStage::PluginStage(const std::string& journalPath) {
@@ -106,7 +87,7 @@ PluginStage::PluginStage(const std::string& journalPath) {
     plugin_ = platform::SharedLibrary::Open(BuildDir() + "/plugin/libPluginPandel.so");
     if (!plugin_.IsOpen())
         Fail("cannot load the plug-in: " + platform::SharedLibrary::Error());
-    post_ = reinterpret_cast<std::int32_t (*)(IHostCommand*)>(plugin_.Symbol("PostCommand"));
+    post_ = reinterpret_cast<pandel::PostCommandFunction>(plugin_.Symbol("PostCommand"));
     if (post_ == nullptr)
         Fail("the plug-in has no PostCommand");
 }

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "bench/answering_server.h"
+#include "examples/host/memory_command.h"
+#include "pandel/plugin_api.h"
 #include "platform/shared_library.h"
-#include "plugin/host_command.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,34 +14,10 @@
 
 namespace pandel::bench {
 
-// A command as the host delivers it: a name and a UTF-16 body with its null character.
-class BenchCommand final : public IHostCommand, IHostCommandBody, IHostBodyInfo {
-public:
-    BenchCommand(std::u16string name, const std::string& utf8Body);
-
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t GetName(std::u16string* name) override;
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    IHostCommandBody* GetBody() override { return this; }
-
-    IHostBodyInfo* GetBodyInfo() override { return this; }
-    std::int32_t ReadBody(void* buffer, std::int32_t* size) override;
-
-    std::int32_t HostSlot2() override { return 0; }
-    std::int32_t HostSlot5() override { return 0; }
-    std::int32_t HostSlot6() override { return 0; }
-    std::int32_t HostSlot7() override { return 0; }
-    std::int32_t HostSlot8() override { return 0; }
-    std::int32_t HostSlot9() override { return 0; }
-    std::int32_t HostSlot10() override { return 0; }
-    std::int32_t HostSlot11() override { return 0; }
-    std::int32_t GetSize() override;
-
-private:
-    std::u16string name_;
-    std::u16string body_; // its null character included
-};
+// A command as the host delivers it, through the example host's command object: a name and the
+// UTF-8 body as UTF-16 with its null character.
+using example_host::MemoryCommand;
+MemoryCommand MakeCommand(std::u16string name, const std::string& utf8Body);
 
 class PluginStage {
 public:
@@ -52,7 +29,7 @@ public:
     explicit PluginStage(const std::string& journalPath = "/dev/null");
     ~PluginStage();
 
-    std::int32_t Post(IHostCommand& command) { return post_(&command); }
+    std::int32_t Post(pandel::IHostCommand& command) { return post_(&command); }
     AnsweringServer& server() { return *server_; }
 
     // A Download document of FileType 7: adapter-mode upload, which the stand-in runs at once.
@@ -65,7 +42,7 @@ private:
     std::unique_ptr<AnsweringServer> server_;
     platform::SharedLibrary agent_;
     platform::SharedLibrary plugin_;
-    std::int32_t (*post_)(IHostCommand*) = nullptr;
+    pandel::PostCommandFunction post_ = nullptr;
 };
 
 // The build directory this program was built in (plugin/, tools/ below it).

@@ -9,19 +9,19 @@
 
 namespace {
 
-using pandel::bench::BenchCommand;
+using pandel::bench::MakeCommand;
 using pandel::bench::PluginStage;
 
 PluginStage* stage = nullptr;
 
 void BM_PostCommandDropped(benchmark::State& state) {
-    BenchCommand command(u"Download", PluginStage::DroppedDocument());
+    auto command = MakeCommand(u"Download", PluginStage::DroppedDocument());
     for (auto _ : state)
         stage->Post(command);
 }
 
 void BM_PostCommandDownload(benchmark::State& state) {
-    BenchCommand command(u"Download", PluginStage::UploadDocument());
+    auto command = MakeCommand(u"Download", PluginStage::UploadDocument());
     const std::uint64_t before = stage->server().requests();
     for (auto _ : state)
         stage->Post(command);

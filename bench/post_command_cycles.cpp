@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         pandel::bench::PluginStage stage;
-        pandel::bench::BenchCommand command(u"Download",
-                                            pandel::bench::PluginStage::UploadDocument());
+        auto command =
+            pandel::bench::MakeCommand(u"Download", pandel::bench::PluginStage::UploadDocument());
         for (long i = 1; i <= cycles; ++i) {
             stage.Post(command);
             if (i == kFirstMark)

@@ -7,7 +7,8 @@ target_compile_options(pandel_flags INTERFACE
   -Wall -Wextra
   $<$<CXX_COMPILER_ID:GNU>:-fnon-call-exceptions>
   -fvisibility=hidden -fvisibility-inlines-hidden)
-target_include_directories(pandel_flags INTERFACE ${PROJECT_SOURCE_DIR})
+# The module includes its public headers (include/pandel/) as a host does.
+target_include_directories(pandel_flags INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
 
 if(PANDEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

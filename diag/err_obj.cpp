@@ -1,10 +1,15 @@
-// ErrObj, its exception table and the fault translator that throws it.
-#include "diag/err_obj.h"
+// ErrObj and its exception table.
+#include "pandel/err_obj.h"
 
 #include "diag/log_module.h"
+#include "platform/fault.h"
 
 namespace pandel {
 namespace {
+
+constexpr const char16_t* kNoDescription = u"No desc";
+constexpr const char16_t* kWindowsErrorKind = u"Windows Error";
+constexpr const char16_t* kErrorReportFormat = u"Err occur, Code:%d\t%s\n\t%s";
 
 struct KnownException {
     std::uint32_t code;
@@ -71,14 +76,6 @@ std::u16string ErrObj::GetSystemErrorText(std::int32_t code) {
     if (end != std::u16string::npos)
         text.resize(end);
     return text;
-}
-
-void SeTranslator(std::uint32_t, const platform::FaultRecord* record) {
-    throw ErrObj(record);
-}
-
-void InstallSeTranslator() {
-    platform::InstallFaultTranslator(SeTranslator);
 }
 
 } // namespace pandel

@@ -3,8 +3,8 @@
 #include "plugin/plugin_module.h"
 
 #include "config/agent_config.h"
-#include "diag/err_obj.h"
 #include "diag/log_module.h"
+#include "diag/se_translator.h"
 #include "plugin/download_command.h"
 #include "plugin/service_url.h"
 

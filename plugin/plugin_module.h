@@ -2,7 +2,7 @@
 // without data.
 #pragma once
 
-#include "plugin/host_command.h"
+#include "pandel/host_command.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,6 +3,8 @@
 // its own; nothing generated is kept in the source tree. The SOAP header and Fault records are
 // in devcfg_envelope.h.
 
+// soapcpp2 reads these directives only as written, without a space after the slashes.
+// clang-format off
 //gsoap soap service name: DeviceConfig
 //gsoap soap service namespace: urn:pandel:device-config
 //gsoap soap service location: http://127.0.0.1:8080/DeviceConfig/Service
@@ -19,11 +21,13 @@
 //gsoap soap service method-input-header-part: Get wsa__From
 //gsoap soap service method-input-header-part: Get wsa__To
 //gsoap soap service method-input-header-part: Get wsa__Action
+// clang-format on
 
 #import "devcfg_envelope.h"
 
-// Report text is UTF-16 in memory and has a serializer of its own (soap_report_text_serializer.cpp):
-// it is written unit by unit with the service's escaping, which the toolkit's string types lack.
+// Report text is UTF-16 in memory and has a serializer of its own
+// (soap_report_text_serializer.cpp): it is written unit by unit with the service's escaping, which
+// the toolkit's string types lack.
 #include "report/soap_report_text.h"
 extern class PandelReportText;
 extern typedef PandelReportText xsd__string_;
@@ -40,8 +44,10 @@ struct soap__GetResponse {
     xsd__string_ xOut 1;
 };
 
+// clang-format off
 //gsoap soap service method-action: Set ""
 int soap__Set(xsd__string_ xIn, struct soap__SetResponse* response);
 
 //gsoap soap service method-action: Get ""
 int soap__Get(xsd__string_ xIn, struct soap__GetResponse* response);
+// clang-format on

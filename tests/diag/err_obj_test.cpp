@@ -1,5 +1,6 @@
 // ErrObj from fault records and from Windows error codes, and its two-line report in DbgLog.
-#include "diag/err_obj.h"
+#include "pandel/err_obj.h"
+#include "platform/fault.h"
 
 #include "tests/diag/log_capture.h"
 

@@ -1,5 +1,6 @@
 // Real processor faults, made in a library built apart, turned into ErrObj by the translator.
-#include "diag/err_obj.h"
+#include "diag/se_translator.h"
+#include "pandel/err_obj.h"
 #include "tests/diag/faulty.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // A host built apart from the library, linked against it only, catches ErrObj by its type and
 // uses it through its exported operations. This program contains no copy of ErrObj: it links
 // only because the library exports the class.
-#include "diag/err_obj.h"
+#include "pandel/err_obj.h"
 
 #include <gtest/gtest.h>
 

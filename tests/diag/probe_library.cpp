@@ -1,6 +1,6 @@
 // A shared library built from the diagnostics code as the module is built (hidden by default),
 // exporting one function that faults with the translator installed.
-#include "diag/err_obj.h"
+#include "diag/se_translator.h"
 
 extern "C" __attribute__((visibility("default"))) int probe_fault_in_library() {
     pandel::InstallSeTranslator();

@@ -1,7 +1,7 @@
 // Delivers one command to the plug-in's PostCommand and catches the ErrObj that may escape it.
 #include "tools/pandel-host/host_catch.h"
 
-#include "diag/err_obj.h"
+#include "pandel/err_obj.h"
 #include "platform/wide_text.h"
 
 #include <cstring>

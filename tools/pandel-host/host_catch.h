@@ -3,7 +3,7 @@
 // loaded (and says nothing) before pandel-host has loaded it itself.
 #pragma once
 
-#include "plugin/host_command.h"
+#include "pandel/host_command.h"
 
 #include <cstddef>
 #include <cstdint>

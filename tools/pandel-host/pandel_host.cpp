@@ -2,10 +2,11 @@
 // command line, printing every call the plug-in makes on the host's command object.
 //
 // Usage: pandel-host --help.
+#include "examples/host/memory_command.h"
+#include "pandel/plugin_api.h"
 #include "platform/platform.h"
 #include "platform/shared_library.h"
 #include "platform/wide_text.h"
-#include "plugin/host_command.h"
 #include "tools/common/tool_options.h"
 #include "tools/pandel-host/host_catch.h"
 
@@ -27,9 +28,7 @@
 
 namespace {
 
-using pandel::IHostBodyInfo;
-using pandel::IHostCommand;
-using pandel::IHostCommandBody;
+using example_host::MemoryCommand;
 
 using pandel::tools::kExitUsage;
 constexpr int kExitLoad = 1;
@@ -55,73 +54,15 @@ void Say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-class BodyInfo final : public IHostBodyInfo {
-public:
-    explicit BodyInfo(std::int32_t size) : size_(size) {}
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t HostSlot2() override { return 0; }
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    std::int32_t HostSlot5() override { return 0; }
-    std::int32_t HostSlot6() override { return 0; }
-    std::int32_t HostSlot7() override { return 0; }
-    std::int32_t HostSlot8() override { return 0; }
-    std::int32_t HostSlot9() override { return 0; }
-    std::int32_t HostSlot10() override { return 0; }
-    std::int32_t HostSlot11() override { return 0; }
-    std::int32_t GetSize() override {
-        Say("host: GetSize -> %" PRId32 "\n", size_);
-        return size_;
-    }
-
-private:
-    std::int32_t size_;
-};
-
-class Body final : public IHostCommandBody {
-public:
-    Body(std::u16string bytes, std::int32_t reportedSize)
-        : text_(std::move(bytes)), info_(reportedSize) {}
-    IHostBodyInfo* GetBodyInfo() override {
-        Say("host: GetBodyInfo\n");
-        return &info_;
-    }
-    std::int32_t ReadBody(void* buffer, std::int32_t* size) override {
-        std::int32_t room = size != nullptr ? *size : 0;
-        Say("host: ReadBody %" PRId32 "\n", room);
-        std::size_t have = text_.size() * sizeof(char16_t);
-        std::size_t copy = room > 0 ? std::min<std::size_t>(have, std::size_t(room)) : 0;
-        if (buffer != nullptr && copy > 0)
-            std::memcpy(buffer, text_.data(), copy);
-        return 0;
-    }
-
-private:
-    std::u16string text_; // the body as the host holds it, its null included when it has one
-    BodyInfo info_;
-};
-
-class Command final : public IHostCommand {
-public:
-    Command(std::u16string name, Body& body) : name_(std::move(name)), body_(body) {}
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t GetName(std::u16string* name) override {
-        Say("host: GetName\n");
-        if (name != nullptr)
-            *name = name_;
-        return 0;
-    }
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    IHostCommandBody* GetBody() override {
-        Say("host: GetBody\n");
-        return &body_;
-    }
-
-private:
-    std::u16string name_;
-    Body& body_;
-};
+// Prints every call the plug-in makes on the command object.
+void SayHostCall(const char* operation, std::int32_t size) {
+    if (std::strcmp(operation, "GetSize") == 0)
+        Say("host: GetSize -> %" PRId32 "\n", size);
+    else if (std::strcmp(operation, "ReadBody") == 0)
+        Say("host: ReadBody %" PRId32 "\n", size);
+    else
+        Say("host: %s\n", operation);
+}
 
 const pandel::tools::ToolUsage kUsage = {
     "pandel-host",
@@ -198,21 +139,25 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 constexpr std::size_t kDescriptionSize = 4096;
 
-// pandel-host-catch, from the directory of this executable.
+// pandel-host-catch, from the directory of this executable in a build tree, else from the
+// private library directory beside an installed one.
 platform::SharedLibrary OpenHostCatch() {
     const std::string self = platform::Current().HostExecutablePath();
     const std::size_t cut = self.find_last_of("/\\");
     const std::string dir = cut == std::string::npos ? std::string() : self.substr(0, cut + 1);
-    return platform::SharedLibrary::Open(dir +
-                                         platform::SharedLibraryFileName(kHostCatchLibraryName));
+    const std::string file = platform::SharedLibraryFileName(kHostCatchLibraryName);
+    platform::SharedLibrary beside = platform::SharedLibrary::Open(dir + file);
+    if (beside.IsOpen())
+        return beside;
+    return platform::SharedLibrary::Open(dir + "../" + PANDEL_HOST_CATCH_INSTALLED_DIR + "/" +
+                                         file);
 }
 
 using SimpleExport = std::int32_t (*)();
-using PostCommandExport = std::int32_t (*)(IHostCommand*);
 
 int RunPostCommand(const platform::SharedLibrary& plugin, const Options& options,
                    const std::string& name, const std::string& bodyFile) {
-    auto post = reinterpret_cast<PostCommandExport>(plugin.Symbol("PostCommand"));
+    auto post = reinterpret_cast<pandel::PostCommandFunction>(plugin.Symbol("PostCommand"));
     if (post == nullptr) {
         std::fprintf(stderr, "pandel-host: the plug-in has no PostCommand\n");
         return kExitLoad;
@@ -222,12 +167,11 @@ int RunPostCommand(const platform::SharedLibrary& plugin, const Options& options
         std::fprintf(stderr, "pandel-host: cannot read %s\n", bodyFile.c_str());
         return kExitUsage;
     }
-    std::u16string text = platform::Utf8ToUtf16(*utf8);
-    if (options.terminator)
-        text.push_back(u'\0');
-    auto size = static_cast<std::int32_t>(text.size() * sizeof(char16_t));
-    Body body(text, options.bodySize.value_or(size));
-    Command command(platform::Utf8ToUtf16(name), body);
+    MemoryCommand command(platform::Utf8ToUtf16(name), platform::Utf8ToUtf16(*utf8),
+                          options.terminator);
+    if (options.bodySize)
+        command.ReportSize(*options.bodySize);
+    command.Observe(SayHostCall);
     platform::SharedLibrary catcher = OpenHostCatch();
     auto deliver = reinterpret_cast<HostCatchFunction>(catcher.Symbol(kHostCatchFunctionName));
     if (deliver == nullptr) {

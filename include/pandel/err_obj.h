@@ -1,21 +1,21 @@
-// ErrObj, the module's exception: a processor fault on a thread that has installed SeTranslator
-// becomes a thrown ErrObj that unwinds the frames between the fault and its handler. Exported
-// with its type information and virtual table, so that a host built apart can catch it.
+// ErrObj, the module's exception: a processor fault on the thread that runs PostCommand becomes
+// a thrown ErrObj that unwinds the frames between the fault and its handler. Exported with its
+// type information and virtual table, so that a host built apart can catch it by type; a host
+// that does links against the library.
 #pragma once
 
-#include "diag/visibility.h"
-#include "platform/fault.h"
+#include "pandel/visibility.h"
 
 #include <cstdint>
 #include <string>
 
+namespace platform {
+struct FaultRecord; // what a fault hands its translator; only the module builds from one
+} // namespace platform
+
 namespace pandel {
 
-inline constexpr const char16_t* kNoDescription = u"No desc";
-inline constexpr const char16_t* kWindowsErrorKind = u"Windows Error";
-inline constexpr const char16_t* kErrorReportFormat = u"Err occur, Code:%d\t%s\n\t%s";
-
-class PANDEL_VISIBLE ErrObj {
+class PANDEL_CLASS_API ErrObj {
 public:
     // From a fault's record: a code of the exception table gets its name as description; any
     // other code is kept with an empty description. isWindowsError is clear either way. A null
@@ -31,9 +31,11 @@ public:
     // The description; when empty, first filled once with the system's text for a Windows error
     // code, else with "No desc".
     virtual std::u16string GetDescription() const;
+    // The exception code (0xC0000005 for an access violation, reported as -1073741819) or the
+    // Windows error code.
     virtual std::int32_t GetCode() const;
-    // Writes "Err occur, Code:<code>\t<kind>\n\t<description>" as one entry of DbgLog. The
-    // argument is not used.
+    // Writes "Err occur, Code:<code>\t<kind>\n\t<description>" as one entry of the module's debug
+    // log channel. The argument is not used.
     virtual void Report(std::int32_t unused);
 
     // The system's message for a Windows error code, up to its first carriage return; empty when
@@ -45,13 +47,5 @@ private:
     mutable std::u16string description;
     bool isWindowsError;
 };
-
-// The module's fault translator: throws the ErrObj built from record. The code argument is not
-// used; the record carries the same code.
-[[noreturn]] void SeTranslator(std::uint32_t code, const platform::FaultRecord* record);
-
-// Makes SeTranslator the calling thread's fault translator, discarding the one before, for the
-// rest of the thread's life (see platform::InstallFaultTranslator).
-void InstallSeTranslator();
 
 } // namespace pandel

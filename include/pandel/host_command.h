@@ -1,6 +1,8 @@
 // The host's command object as the module sees it: three interfaces of the host, reached only
-// through virtual operations at fixed positions. The module never copies, keeps, frees or
-// releases any of them. The slots named HostSlot* belong to the host and are never called.
+// through virtual operations at fixed positions. A host derives its command object from them.
+// The module never copies, keeps, frees or releases any of them, and uses them only during the
+// PostCommand call they were handed to. The slots named HostSlot* belong to the host and are
+// never called.
 #pragma once
 
 #include <cstdint>

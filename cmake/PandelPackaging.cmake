@@ -1,0 +1,80 @@
+# The three Debian packages, made by CPack from the install components (PandelInstall.cmake):
+#   pluginpandel (runtime), pluginpandel-dev (dev), pluginpandel-tools (tools).
+# Built by scripts/package, which configures with CMAKE_INSTALL_PREFIX=/usr.
+include_guard(GLOBAL)
+
+set(PANDEL_DEB_DIR ${PROJECT_SOURCE_DIR}/packaging/debian)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pluginpandel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "PluginPandel maintainers <maintainers@pluginpandel.example>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime dev tools)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "")
+# Depends from the binaries (dpkg-shlibdeps); the tools need the module, which is found in this
+# build, and get their dependency on it from the component's own below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/plugin)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME pluginpandel)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "imaging plug-in module of a device-management agent
+The agent host loads libPluginPandel.so and drives it through seven entry
+points. On a Download command the module checks the task, has the imaging
+client library back up or restore the terminal's disk image and reports the
+outcome to the management server in SOAP requests.
+
+The package makes the machine's fixed places under /var/lib/pandel (the log
+directory C/, the registry and the named locks); purging it removes them.")
+# The ldconfig trigger is in the control files: CPack's generated maintainer scripts would call
+# ldconfig directly, and ours make and remove the fixed places.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  ${PANDEL_DEB_DIR}/postinst ${PANDEL_DEB_DIR}/postrm ${PANDEL_DEB_DIR}/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME pluginpandel-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DEPENDS runtime)
+set(CPACK_DEBIAN_DEV_DESCRIPTION "imaging plug-in module of a device-management agent - development
+Public headers (include/pandel/: the entry points, the host's command
+interfaces and ErrObj), the CMake package PluginPandel and the pkg-config
+file pluginpandel.pc, for hosts that load the module and catch its ErrObj.")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME pluginpandel-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
+set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "imaging plug-in module of a device-management agent - lab tools
+pandel-host plays the agent host and drives the module's entry points;
+devcfg-server is a stand-in device-configuration service on loopback. The
+stand-in imaging and agent libraries (under the library directory's
+pluginpandel/) and the service's WSDL and schema are included for lab use.")
+
+# Each package's own copyright and Debian changelog, only in the packages (EXCLUDE_FROM_ALL keeps
+# them out of a plain `cmake --install`).
+foreach(component runtime dev tools)
+  string(TOUPPER ${component} upper)
+  set(PANDEL_DEB_PACKAGE ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+  set(changelog ${PROJECT_BINARY_DIR}/packaging/${PANDEL_DEB_PACKAGE}/changelog)
+  configure_file(${PANDEL_DEB_DIR}/changelog.in ${changelog} @ONLY)
+  execute_process(COMMAND gzip -9nf ${changelog} COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${PANDEL_DEB_DIR}/copyright ${changelog}.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${PANDEL_DEB_PACKAGE}
+    COMPONENT ${component} EXCLUDE_FROM_ALL)
+  if(EXISTS ${PANDEL_DEB_DIR}/${PANDEL_DEB_PACKAGE}.lintian-overrides)
+    install(FILES ${PANDEL_DEB_DIR}/${PANDEL_DEB_PACKAGE}.lintian-overrides
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${PANDEL_DEB_PACKAGE}
+      COMPONENT ${component} EXCLUDE_FROM_ALL)
+  endif()
+endforeach()
+
+include(CPack)
