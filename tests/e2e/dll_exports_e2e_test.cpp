@@ -30,9 +30,16 @@ std::set<std::string> ExportedNames(const std::string& listing) {
     return names;
 }
 
-TEST_F(EndToEnd, DllExportsOnlyTheEntryPointsAndErrObj) {
-    ProcessResult objdump =
-        RunProcess({"/usr/bin/x86_64-w64-mingw32-objdump", "-p", Build("plugin/PluginPandel.dll")});
+// Reads the built file only: runs where the build's programs cannot.
+class DllFile : public EndToEnd {
+protected:
+    void SetUp() override {}
+};
+
+TEST_F(DllFile, ExportsOnlyTheEntryPointsAndErrObjUndecorated) {
+    const std::string tool = Windows32Bit() ? "/usr/bin/i686-w64-mingw32-objdump"
+                                            : "/usr/bin/x86_64-w64-mingw32-objdump";
+    ProcessResult objdump = RunProcess({tool, "-p", Build("plugin/PluginPandel.dll")});
     ASSERT_EQ(objdump.exitCode, 0) << objdump.err;
     std::set<std::string> names = ExportedNames(objdump.out);
     for (const char* name :
@@ -43,11 +50,26 @@ TEST_F(EndToEnd, DllExportsOnlyTheEntryPointsAndErrObj) {
         EXPECT_EQ(names.count(name), 1u) << name;
         names.erase(name);
     }
+    // No stdcall decoration (name@N) on any entry point, on 32-bit as on 64-bit.
     for (const std::string& name : names)
         EXPECT_THAT(name, ::testing::MatchesRegex("_ZNK?6pandel6ErrObj.*")) << "unexpected export";
     // The export directory names the file as the host loads it.
     EXPECT_THAT(objdump.out,
                 ::testing::ContainsRegex("\nName[ \t]+[0-9a-f]+ PluginPandel\\.dll\n"));
+    // The processor the host must match, and what the DLL needs beside the system's.
+    EXPECT_THAT(objdump.out, ::testing::HasSubstr(Windows32Bit() ? "file format pei-i386"
+                                                                 : "file format pei-x86-64"));
+    std::set<std::string> imported;
+    std::istringstream in(objdump.out);
+    for (std::string line; std::getline(in, line);) {
+        const std::string key = "DLL Name: ";
+        if (std::size_t at = line.find(key); at != std::string::npos)
+            imported.insert(line.substr(at + key.size()));
+    }
+    for (const char* gccRuntime : {"libgcc_s_dw2-1.dll", "libwinpthread-1.dll"})
+        EXPECT_EQ(imported.count(gccRuntime), Windows32Bit() ? 1u : 0u) << gccRuntime;
+    for (const std::string& name : imported)
+        EXPECT_THAT(name, ::testing::Not(::testing::HasSubstr("libstdc++"))) << name;
 }
 
 } // namespace
