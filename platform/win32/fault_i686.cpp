@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-extern "C" NTSYSAPI NTSTATUS NTAPI NtContinue(PCONTEXT context, BOOLEAN testAlert);
+extern "C" NTSYSAPI LONG NTAPI NtContinue(PCONTEXT context, BOOLEAN testAlert); // an NTSTATUS
 extern "C" void pandel_fault_entry();
 
 namespace platform::win32 {
