@@ -1,5 +1,6 @@
-// The Windows library's export table as the PE file holds it: the seven entry points under their
-// undecorated names and ErrObj's members, type information and virtual table, nothing else.
+// The Windows library as the PE file holds it: the seven entry points under their undecorated
+// names and ErrObj's members, type information and virtual table, nothing else; the DLLs it
+// needs; its version resource. Read from the file, so checked where its programs cannot run.
 #include "tests/e2e/e2e_fixture.h"
 
 #include <gmock/gmock.h>
@@ -70,6 +71,24 @@ TEST_F(DllFile, ExportsOnlyTheEntryPointsAndErrObjUndecorated) {
         EXPECT_EQ(imported.count(gccRuntime), Windows32Bit() ? 1u : 0u) << gccRuntime;
     for (const std::string& name : imported)
         EXPECT_THAT(name, ::testing::Not(::testing::HasSubstr("libstdc++"))) << name;
+}
+
+std::string Utf16Le(const std::string& ascii) {
+    std::string units;
+    for (char c : ascii)
+        units += {c, '\0'};
+    return units;
+}
+
+TEST_F(DllFile, CarriesTheVersionResource) {
+    const std::string bytes = ReadFile(Build("plugin/PluginPandel.dll"));
+    // The fixed part: its signature, its layout version, file version 1.0 / 0.3.
+    const std::string fixedInfo("\xBD\x04\xEF\xFE\x00\x00\x01\x00\x00\x00\x01\x00\x03\x00\x00\x00",
+                                16);
+    EXPECT_NE(bytes.find(fixedInfo), std::string::npos);
+    for (const char* text : {"FileVersion", "1, 0, 0, 3", "OriginalFilename", "PluginPandel.dll",
+                             "PrivateBuild", "20090807"})
+        EXPECT_NE(bytes.find(Utf16Le(text)), std::string::npos) << text;
 }
 
 } // namespace

@@ -26,16 +26,19 @@ std::set<std::string> Tree(const fs::path& dir) {
     return entries;
 }
 
-// What the system's product registration says about installed products (names included).
-std::string ProductRegistration() {
-    std::string listing;
-    for (const char* key : {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                            "HKLM\\Software\\Classes\\Installer\\Products"})
-        listing += EndToEnd::Wine({"reg", "query", key, "/s"}).out;
-    return listing;
-}
+class Installer : public EndToEnd {
+protected:
+    // What the system's product registration says about installed products (names included).
+    static std::string ProductRegistration() {
+        std::string listing;
+        for (const char* key : {"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                                "HKLM\\Software\\Classes\\Installer\\Products"})
+            listing += Wine({"reg", "query", key, "/s"}).out;
+        return listing;
+    }
+};
 
-TEST_F(EndToEnd, InstalledDllRunsADownloadAndUninstallLeavesNothing) {
+TEST_F(Installer, InstalledDllRunsADownloadAndUninstallLeavesNothing) {
     const std::string msi = PANDEL_WINDOWS_MSI;
     ASSERT_FALSE(msi.empty()) << "no installer given to this build of the tests";
     // Program Files of the prefix's own bitness: a 32-bit build runs in a 32-bit prefix.
