@@ -21,7 +21,10 @@ add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 if(WIN32)
   # The PE equivalents: address-space randomisation and no execution of data; the stack
   # protector's and the fortified functions' checks live in libssp there.
-  add_link_options(-Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va -fstack-protector-strong)
+  add_link_options(-Wl,--dynamicbase -Wl,--nxcompat -fstack-protector-strong)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_link_options(-Wl,--high-entropy-va) # 64-bit address space only
+  endif()
 else()
   add_link_options(-Wl,-z,relro,-z,now -Wl,-z,noexecstack)
 endif()

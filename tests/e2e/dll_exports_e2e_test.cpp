@@ -1,5 +1,6 @@
-// The Windows library's export table as the PE file holds it: the seven entry points under their
-// undecorated names and ErrObj's members, type information and virtual table, nothing else.
+// The Windows library as the PE file holds it: the seven entry points under their undecorated
+// names and ErrObj's members, type information and virtual table, nothing else; the DLLs it
+// needs; its version resource. Read from the file, so checked where its programs cannot run.
 #include "tests/e2e/e2e_fixture.h"
 
 #include <gmock/gmock.h>
@@ -30,9 +31,16 @@ std::set<std::string> ExportedNames(const std::string& listing) {
     return names;
 }
 
-TEST_F(EndToEnd, DllExportsOnlyTheEntryPointsAndErrObj) {
-    ProcessResult objdump =
-        RunProcess({"/usr/bin/x86_64-w64-mingw32-objdump", "-p", Build("plugin/PluginPandel.dll")});
+// Reads the built file only: runs where the build's programs cannot.
+class DllFile : public EndToEnd {
+protected:
+    void SetUp() override {}
+};
+
+TEST_F(DllFile, ExportsOnlyTheEntryPointsAndErrObjUndecorated) {
+    const std::string tool = Windows32Bit() ? "/usr/bin/i686-w64-mingw32-objdump"
+                                            : "/usr/bin/x86_64-w64-mingw32-objdump";
+    ProcessResult objdump = RunProcess({tool, "-p", Build("plugin/PluginPandel.dll")});
     ASSERT_EQ(objdump.exitCode, 0) << objdump.err;
     std::set<std::string> names = ExportedNames(objdump.out);
     for (const char* name :
@@ -43,11 +51,44 @@ TEST_F(EndToEnd, DllExportsOnlyTheEntryPointsAndErrObj) {
         EXPECT_EQ(names.count(name), 1u) << name;
         names.erase(name);
     }
+    // No stdcall decoration (name@N) on any entry point, on 32-bit as on 64-bit.
     for (const std::string& name : names)
         EXPECT_THAT(name, ::testing::MatchesRegex("_ZNK?6pandel6ErrObj.*")) << "unexpected export";
     // The export directory names the file as the host loads it.
     EXPECT_THAT(objdump.out,
                 ::testing::ContainsRegex("\nName[ \t]+[0-9a-f]+ PluginPandel\\.dll\n"));
+    // The processor the host must match, and what the DLL needs beside the system's.
+    EXPECT_THAT(objdump.out, ::testing::HasSubstr(Windows32Bit() ? "file format pei-i386"
+                                                                 : "file format pei-x86-64"));
+    std::set<std::string> imported;
+    std::istringstream in(objdump.out);
+    for (std::string line; std::getline(in, line);) {
+        const std::string key = "DLL Name: ";
+        if (std::size_t at = line.find(key); at != std::string::npos)
+            imported.insert(line.substr(at + key.size()));
+    }
+    for (const char* gccRuntime : {"libgcc_s_dw2-1.dll", "libwinpthread-1.dll"})
+        EXPECT_EQ(imported.count(gccRuntime), Windows32Bit() ? 1u : 0u) << gccRuntime;
+    for (const std::string& name : imported)
+        EXPECT_THAT(name, ::testing::Not(::testing::HasSubstr("libstdc++"))) << name;
+}
+
+std::string Utf16Le(const std::string& ascii) {
+    std::string units;
+    for (char c : ascii)
+        units += {c, '\0'};
+    return units;
+}
+
+TEST_F(DllFile, CarriesTheVersionResource) {
+    const std::string bytes = ReadFile(Build("plugin/PluginPandel.dll"));
+    // The fixed part: its signature, its layout version, file version 1.0 / 0.3.
+    const std::string fixedInfo("\xBD\x04\xEF\xFE\x00\x00\x01\x00\x00\x00\x01\x00\x03\x00\x00\x00",
+                                16);
+    EXPECT_NE(bytes.find(fixedInfo), std::string::npos);
+    for (const char* text : {"FileVersion", "1, 0, 0, 3", "OriginalFilename", "PluginPandel.dll",
+                             "PrivateBuild", "20090807"})
+        EXPECT_NE(bytes.find(Utf16Le(text)), std::string::npos) << text;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 namespace pandel::test {
@@ -14,10 +15,18 @@ namespace {
 #if defined(PANDEL_WINE_RUNNER)
 constexpr bool kUnderWine = true;
 const char* const kWineRunner = PANDEL_WINE_RUNNER;
+const std::string kWindowsArch = PANDEL_WINDOWS_ARCH;
 #else
 constexpr bool kUnderWine = false;
 const char* const kWineRunner = "";
+const std::string kWindowsArch;
 #endif
+
+// Set by scripts/test-windows when the build's programs cannot run on this machine, with why.
+const char* CannotRunReason() {
+    const char* reason = std::getenv("PANDEL_WINE_CANNOT_RUN");
+    return kUnderWine && reason != nullptr && *reason != '\0' ? reason : nullptr;
+}
 
 // The programs' and libraries' file names of the build under test.
 struct Files {
@@ -40,6 +49,18 @@ std::string EndToEnd::Build(const std::string& relative) {
 
 bool EndToEnd::UnderWine() {
     return kUnderWine;
+}
+
+bool EndToEnd::Windows32Bit() {
+    return kWindowsArch == "i686";
+}
+
+ProcessResult EndToEnd::Wine(const std::vector<std::string>& arguments, int timeoutMs) {
+    std::vector<std::string> argv = {kWineRunner, "--run"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ProcessResult result = RunProcess(argv, {{"PANDEL_WIN_BUILD", PANDEL_BUILD_DIR}}, timeoutMs);
+    result.out.erase(std::remove(result.out.begin(), result.out.end(), '\r'), result.out.end());
+    return result;
 }
 
 std::string EndToEnd::TargetPath(const std::string& path) {
@@ -68,6 +89,9 @@ EndToEnd::LogLock::~LogLock() {
 }
 
 void EndToEnd::SetUp() {
+    if (const char* reason = CannotRunReason())
+        GTEST_SKIP() << reason;
+    plugin_ = TargetPath(Build(kFiles.plugin));
     agentDir_ = root_.Sub("agent");
     MakeDirectories(agentDir_ + "/Conf");
     WriteFile(agentDir_ + "/" + kFiles.agentInstalled, ReadFile(Build(kFiles.agentBuilt)));
@@ -91,8 +115,8 @@ ProcessResult EndToEnd::Host(const std::vector<std::string>& calls, int timeoutM
     std::vector<std::string> argv;
     if (kUnderWine)
         argv = {kWineRunner, "--run"};
-    argv.insert(argv.end(), {Build(kFiles.host), "--plugin", TargetPath(Build(kFiles.plugin)),
-                             "--agent-dir", TargetPath(agentDir_)});
+    argv.insert(argv.end(),
+                {Build(kFiles.host), "--plugin", plugin_, "--agent-dir", TargetPath(agentDir_)});
     for (const std::string& call : calls) {
         // Body files are the only paths among the calls.
         bool isPath = call.rfind(root_.path(), 0) == 0;

@@ -37,6 +37,10 @@ protected:
     static std::string Build(const std::string& relative);
     // Whether the programs under test are the Windows build, run under Wine.
     static bool UnderWine();
+    // Whether that build is the 32-bit one.
+    static bool Windows32Bit();
+    // Runs a Windows program (msiexec, reg) under the Wine of the build under test.
+    static ProcessResult Wine(const std::vector<std::string>& arguments, int timeoutMs = 120000);
     // A path of this side as the programs under test name it (Z:\... under Wine).
     static std::string TargetPath(const std::string& path);
     // The file that is "C:\runtime.log" for the programs under test. Under Wine it is shared by
@@ -57,6 +61,9 @@ protected:
 
     TempRoot root_;
     std::string agentDir_;
+    // The plug-in that Host loads, as the host names it: the build's own unless a test installs
+    // another.
+    std::string plugin_;
     std::unique_ptr<LoopbackServer> server_;
 };
 

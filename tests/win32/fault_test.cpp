@@ -48,6 +48,15 @@ struct Counted {
     ~Counted() { ++*count; }
 };
 
+// Sets or clears EFLAGS.AC, the processor's alignment check, through the stack.
+#if defined(__x86_64__)
+#define SET_ALIGNMENT_CHECK "pushfq\n\torl $0x40000, (%%rsp)\n\tpopfq"
+#define CLEAR_ALIGNMENT_CHECK "pushfq\n\tandl $~0x40000, (%%rsp)\n\tpopfq"
+#else
+#define SET_ALIGNMENT_CHECK "pushfl\n\torl $0x40000, (%%esp)\n\tpopfl"
+#define CLEAR_ALIGNMENT_CHECK "pushfl\n\tandl $~0x40000, (%%esp)\n\tpopfl"
+#endif
+
 // GCC takes an asm statement to be unable to fault, so these happen one call down.
 __attribute__((noinline)) void AsmFault(Kind kind) {
     switch (kind) {
@@ -59,9 +68,9 @@ __attribute__((noinline)) void AsmFault(Kind kind) {
         break;
     default: {
         alignas(8) static char buffer[16];
-        __asm__ volatile("pushfq\n\torl $0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+        __asm__ volatile(SET_ALIGNMENT_CHECK ::: "memory", "cc");
         volatile int value = *reinterpret_cast<const volatile int*>(buffer + 1);
-        __asm__ volatile("pushfq\n\tandl $~0x40000, (%%rsp)\n\tpopfq" ::: "memory", "cc");
+        __asm__ volatile(CLEAR_ALIGNMENT_CHECK ::: "memory", "cc");
         (void)value;
         break;
     }
