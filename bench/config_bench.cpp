@@ -277,8 +277,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "config_bench: large document %zu bytes of UTF-8\n",
                  LargeDownload().size());
 
-    const int pairs = pandel::bench::PairsRequested(argc, argv);
-    const int status = pandel::bench::RunComparisons(Comparisons(), pairs > 0 ? pairs : 15);
+    const int status = pandel::bench::RunCommandLine(Comparisons(), argc, argv);
     inputs = nullptr;
     agent = platform::SharedLibrary();
     return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? status : 1;

@@ -61,9 +61,8 @@ int main(int argc, char** argv) {
         }
         std::printf("rss_after_%ld_kib %ld\n", cycles, ResidentKib());
     } else {
-        const int pairs = pandel::bench::PairsRequested(argc, argv);
-        status = pandel::bench::RunComparisons(
-            {{"load and unload, warm", LoadAndUnload, {}, 0, {}, {}}}, pairs > 0 ? pairs : 15);
+        status = pandel::bench::RunCommandLine(
+            {{"load and unload, warm", LoadAndUnload, {}, 0, {}, {}}}, argc, argv);
     }
     return std::system(cleanup.c_str()) == 0 ? status : 1;
 }

@@ -105,4 +105,29 @@ int PairsRequested(int argc, char** argv) {
     return 0;
 }
 
+int RunCommandLine(const std::vector<Comparison>& comparisons, int argc, char** argv) {
+    constexpr int kDefaultPairs = 15;
+    if (argc == 5 && std::strcmp(argv[1], "--side") == 0) {
+        const std::size_t index = std::strtoul(argv[2], nullptr, 10);
+        const bool module = std::strcmp(argv[3], "module") == 0;
+        const long n = std::atol(argv[4]);
+        if (index >= comparisons.size() || (!module && std::strcmp(argv[3], "baseline") != 0))
+            return 2;
+        const Comparison& c = comparisons[index];
+        const Work& work = module ? c.module : c.baseline;
+        if (!work)
+            return 2;
+        if (c.setup)
+            c.setup();
+        long failures = 0;
+        for (long i = 0; i < n; ++i)
+            failures += work() ? 0 : 1;
+        if (c.teardown)
+            c.teardown();
+        return failures == 0 ? 0 : 1;
+    }
+    const int pairs = PairsRequested(argc, argv);
+    return RunComparisons(comparisons, pairs > 0 ? pairs : kDefaultPairs);
+}
+
 } // namespace pandel::bench

@@ -32,4 +32,9 @@ int RunComparisons(const std::vector<Comparison>& comparisons, int pairs);
 // The number of pairs asked for on the command line as "--pairs N"; 0 when not asked.
 int PairsRequested(int argc, char** argv);
 
+// The program's command line: "--pairs N" runs the comparisons; "--side I module|baseline N"
+// runs one side of the I-th comparison (from 0) N times and nothing else, for profilers and
+// system-call counters. Returns the exit status.
+int RunCommandLine(const std::vector<Comparison>& comparisons, int argc, char** argv);
+
 } // namespace pandel::bench

@@ -74,8 +74,7 @@ int main(int argc, char** argv) {
     BenchCommand droppedCommand(u"Download", PluginStage::DroppedDocument());
     dropped = &droppedCommand;
     upload = &command;
-    const int pairs = pandel::bench::PairsRequested(argc, argv);
-    const int status = pandel::bench::RunComparisons(Comparisons(), pairs > 0 ? pairs : 15);
+    const int status = pandel::bench::RunCommandLine(Comparisons(), argc, argv);
     stage = nullptr;
     return status;
 }

@@ -5,8 +5,7 @@
 // a remote URL redirected by a proxy file to the server.
 //
 //   report_bench [--pairs N]                the comparisons, N pairs each (default 15)
-//   report_bench --loop CASE N              CASE (send, floor, raw, send-proxy, floor-proxy) N
-//                                           times and nothing else, for counting system calls
+//   report_bench --side I module|baseline N one side of the I-th comparison, N times
 #include "bench/answering_server.h"
 #include "bench/paired.h"
 #include "bench/raw_client.h"
@@ -39,9 +38,6 @@ namespace {
 
 using pandel::bench::AnsweringServer;
 using pandel::bench::RawExchange;
-using pandel::bench::Work;
-
-constexpr int kDefaultPairs = 15;
 
 const std::u16string kReport =
     u"<?xml version=\"1.0\" encoding=\"UTF-8\"?><Root><TaskStatusResponse><ScheduleId>42"
@@ -200,33 +196,6 @@ std::string ExecutableDirectory() {
     return exe.substr(0, exe.find_last_of('/'));
 }
 
-// Runs one case n times, for a system-call counter watching this (main) thread only: the
-// server's thread is not followed.
-int Loop(const std::string& name, long n) {
-    const bool proxy = name == "send-proxy" || name == "floor-proxy";
-    Work work;
-    if (name == "send")
-        work = SendLoopback;
-    else if (name == "send-proxy")
-        work = SendRemoteThroughProxy;
-    else if (name == "floor")
-        work = [] { return FloorLoopback() == kAnswerBytes; };
-    else if (name == "floor-proxy")
-        work = [] { return FloorProxy() == kAnswerBytes; };
-    else if (name == "raw")
-        work = Raw;
-    else
-        return 2;
-    if (proxy)
-        WriteProxyFile();
-    int failures = 0;
-    for (long i = 0; i < n; ++i)
-        failures += work() ? 0 : 1;
-    if (proxy)
-        RemoveProxyFile();
-    return failures == 0 ? 0 : 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -261,13 +230,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    int status = 0;
-    if (argc == 4 && std::strcmp(argv[1], "--loop") == 0) {
-        status = Loop(argv[2], std::atol(argv[3]));
-    } else {
-        const int pairs = pandel::bench::PairsRequested(argc, argv);
-        status = pandel::bench::RunComparisons(Comparisons(), pairs > 0 ? pairs : kDefaultPairs);
-    }
+    const int status = pandel::bench::RunCommandLine(Comparisons(), argc, argv);
     RemoveProxyFile();
     stage = nullptr;
     rmdir(confDir.c_str());
