@@ -18,14 +18,6 @@ constexpr std::int32_t kFailure = -1;
 constexpr char kSeparators[] = "/\\";
 constexpr char16_t kWideSeparators[] = u"/\\";
 
-// Read in this order; the first that is missing ends the reading.
-const std::vector<std::string>& ServerValuePaths() {
-    static const std::vector<std::string> paths = {"/Root/Server/Ip", "/Root/Server/Port",
-                                                   "/Root/Server/RemoteApp",
-                                                   "/Root/Server/RemoteAppEndpoint"};
-    return paths;
-}
-
 // Conf/agent.xml in the directory of modulePath, joined with the separator that path uses.
 std::string AgentFilePath(const std::string& modulePath) {
     std::size_t cut = modulePath.find_last_of(kSeparators);
@@ -36,16 +28,33 @@ std::string AgentFilePath(const std::string& modulePath) {
 
 } // namespace
 
-std::int32_t GetServerUrl(std::u16string& url) {
+// Read in this order; the first that is missing ends the reading.
+const std::vector<std::string>& ServerValuePaths() {
+    static const std::vector<std::string> paths = {"/Root/Server/Ip", "/Root/Server/Port",
+                                                   "/Root/Server/RemoteApp",
+                                                   "/Root/Server/RemoteAppEndpoint"};
+    return paths;
+}
+
+AgentConfigPlace FindAgentConfigFile() {
     platform::IPlatform& system = platform::Current();
+    AgentConfigPlace place;
     std::string modulePath =
         system.LoadedLibraryPath(platform::SharedLibraryFileName(kAgentLibraryName));
+    place.besideAgentLibrary = !modulePath.empty();
     if (modulePath.empty())
         modulePath = system.HostExecutablePath();
-    if (modulePath.empty())
+    if (!modulePath.empty())
+        place.path = AgentFilePath(modulePath);
+    return place;
+}
+
+std::int32_t GetServerUrl(std::u16string& url) {
+    const AgentConfigPlace place = FindAgentConfigFile();
+    if (place.path.empty())
         return kFailure;
     std::optional<std::vector<std::u16string>> values =
-        platform::ReadXmlNodeTexts(AgentFilePath(modulePath), ServerValuePaths());
+        platform::ReadXmlNodeTexts(place.path, ServerValuePaths());
     if (!values || values->size() != ServerValuePaths().size())
         return kFailure;
     const std::vector<std::u16string>& v = *values;

@@ -4,12 +4,24 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pandel {
 
 // The agent library beside which Conf/agent.xml lives, by name (the platform gives its file
 // name: libLibUpload.so, LibUpload.dll).
 inline constexpr const char* kAgentLibraryName = "LibUpload";
+
+// Where Conf/agent.xml is looked for: beside the loaded agent library, else beside the host
+// executable. Empty path when neither can be had.
+struct AgentConfigPlace {
+    std::string path;
+    bool besideAgentLibrary = false;
+};
+AgentConfigPlace FindAgentConfigFile();
+
+// The XPath expressions of Ip, Port, RemoteApp and RemoteAppEndpoint, in reading order.
+const std::vector<std::string>& ServerValuePaths();
 
 // Appends "http://" Ip ":" Port "/" RemoteApp "/" RemoteAppEndpoint, read afresh from the
 // agent's Conf/agent.xml (beside the loaded agent library, else beside the host executable), to

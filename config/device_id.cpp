@@ -24,6 +24,15 @@ bool DevicePathFits(const std::string& adapterName) {
            kDevicePathBufferSize;
 }
 
+// Copies text and its terminator into buffer, never more than capacity characters in all.
+void CopyText(const std::u16string& text, char16_t* buffer, std::size_t capacity) {
+    std::size_t length = std::min(text.size(), capacity - 1);
+    std::copy_n(text.data(), length, buffer);
+    buffer[length] = u'\0';
+}
+
+} // namespace
+
 std::u16string IdentityText(const HardwareAddress& address) {
     static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
     std::u16string text;
@@ -33,15 +42,6 @@ std::u16string IdentityText(const HardwareAddress& address) {
     }
     return text;
 }
-
-// Copies text and its terminator into buffer, never more than capacity characters in all.
-void CopyText(const std::u16string& text, char16_t* buffer, std::size_t capacity) {
-    std::size_t length = std::min(text.size(), capacity - 1);
-    std::copy_n(text.data(), length, buffer);
-    buffer[length] = u'\0';
-}
-
-} // namespace
 
 std::int32_t ComputeDeviceId(char16_t* buffer) {
     platform::IPlatform& os = platform::Current();

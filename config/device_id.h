@@ -2,8 +2,11 @@
 // rule and kept stable through an alias table in the registry.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace pandel {
 
@@ -14,6 +17,9 @@ inline constexpr std::size_t kDeviceIdCacheSize = 32;
 // HKEY_LOCAL_MACHINE key of the alias table: value name = an adapter address's identity text,
 // data = the 6 bytes of the identity it stands for.
 inline constexpr const char16_t* kAliasTableKey = u"Software\\Orvane\\Tessaly2009";
+
+// The identity text of an address: its 6 bytes as 12 uppercase hexadecimal digits.
+std::u16string IdentityText(const platform::HardwareAddress& address);
 
 // Computes the identity into buffer (kDeviceIdComputeBufferSize characters): the lowest permanent
 // address that answers (twelve zeros when none does), replaced by its alias when the table has

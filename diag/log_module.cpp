@@ -17,19 +17,15 @@ constexpr const char16_t* kLineEnd = u"\r\n";
 
 CLogModule::CLogModule(const std::u16string& name)
     : showTime(true), disabled(false), moduleName(name), logFile(nullptr) {
-    platform::IPlatform& system = platform::Current();
-    if (system.RegistryValueExists(kLogSwitchKey, moduleName))
+    if (IsLogChannelSwitchedOff(moduleName))
         disabled = true;
     if (disabled)
         return;
-    std::string path = system.FixedPlacePath(kLogFilePath);
-    // Appending, created when missing. Binary: the entries carry their own "\r\n", which a
-    // text-mode stream on Windows would turn into "\r\r\n".
-    logFile = std::fopen(path.c_str(), "a+b");
+    logFile = OpenLogFile();
     if (logFile != nullptr)
         return;
-    lineBuffer = FormatString(kCannotOpenText, path);
-    system.DebugOutput(lineBuffer);
+    lineBuffer = FormatString(kCannotOpenText, LogFilePlace());
+    platform::Current().DebugOutput(lineBuffer);
 }
 
 CLogModule::~CLogModule() {
@@ -72,7 +68,7 @@ void CLogModule::WriteMessage(const std::u16string& message) {
 // built before any other static object of the library, whatever the link order, and so outlive
 // all of them. Whatever their constructors reach (the platform) must not rely on dynamically
 // initialised objects at namespace scope.
-CLogModule PluginLog __attribute__((init_priority(101))) (u"PluginPandel");
-CLogModule DbgLog __attribute__((init_priority(102))) (u"DbgPlugin");
+CLogModule PluginLog __attribute__((init_priority(101))) (kPluginLogName);
+CLogModule DbgLog __attribute__((init_priority(102))) (kDbgLogName);
 
 } // namespace pandel

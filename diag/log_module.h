@@ -3,6 +3,7 @@
 // debugger output when that file cannot be opened. The module has two, PluginLog and DbgLog.
 #pragma once
 
+#include "diag/log_place.h"
 #include "diag/wide_format.h"
 
 #include <array>
@@ -12,10 +13,6 @@
 
 namespace pandel {
 
-// Registry key whose values, named after the channels, switch channels off by existing.
-inline constexpr const char16_t* kLogSwitchKey = u"Software\\Orvane\\LogModule";
-// The one log file of every channel.
-inline constexpr const char* kLogFilePath = "C:\\runtime.log";
 // WriteErrorLog keeps this many code units of an error text.
 inline constexpr std::size_t kErrorTextLimit = 1023;
 

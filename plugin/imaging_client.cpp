@@ -1,6 +1,7 @@
 // The imaging library's nine functions, found by name in the loaded library.
 #include "plugin/imaging_client.h"
 
+#include "platform/platform.h"
 #include "platform/shared_library.h"
 
 #include <mutex>
@@ -18,18 +19,37 @@ bool Import(const platform::SharedLibrary& library, const char* name, Function& 
 }
 
 bool ImportAll(const platform::SharedLibrary& library, ImagingClient& client) {
-    return Import(library, "CheckFilesExistWhenUpload", client.CheckFilesExistWhenUpload) &&
-           Import(library, "CheckSupportNC", client.CheckSupportNC) &&
-           Import(library, "CheckUpdateUserExist", client.CheckUpdateUserExist) &&
-           Import(library, "UploadByNC", client.UploadByNC) &&
-           Import(library, "UploadImgWithAdapter", client.UploadImgWithAdapter) &&
-           Import(library, "RestoreByNC", client.RestoreByNC) &&
-           Import(library, "RestoreImgWithAdapter", client.RestoreImgWithAdapter) &&
-           Import(library, "GetAdapterCount", client.GetAdapterCount) &&
-           Import(library, "EnableAdapter", client.EnableAdapter);
+    const auto& names = kImagingFunctionNames;
+    return Import(library, names[0], client.CheckFilesExistWhenUpload) &&
+           Import(library, names[1], client.CheckSupportNC) &&
+           Import(library, names[2], client.CheckUpdateUserExist) &&
+           Import(library, names[3], client.UploadByNC) &&
+           Import(library, names[4], client.UploadImgWithAdapter) &&
+           Import(library, names[5], client.RestoreByNC) &&
+           Import(library, names[6], client.RestoreImgWithAdapter) &&
+           Import(library, names[7], client.GetAdapterCount) &&
+           Import(library, names[8], client.EnableAdapter);
+}
+
+std::string ImagingLibraryFileName() {
+    return platform::SharedLibraryFileName(kImagingLibraryName);
 }
 
 } // namespace
+
+ImagingLibraryFinding InspectImagingLibrary() {
+    ImagingLibraryFinding finding;
+    platform::SharedLibrary library = platform::SharedLibrary::Open(ImagingLibraryFileName());
+    if (!library.IsOpen()) {
+        finding.error = platform::SharedLibrary::Error();
+        return finding;
+    }
+    finding.loaded = true;
+    finding.path = platform::Current().LoadedLibraryPath(ImagingLibraryFileName());
+    for (std::size_t i = 0; i < kImagingFunctionCount; ++i)
+        finding.exported[i] = library.Symbol(kImagingFunctionNames[i]) != nullptr;
+    return finding;
+}
 
 const ImagingClient* LoadImagingClient() {
     // A failed load is tried again on the next use: the library may be installed meanwhile.
@@ -39,8 +59,7 @@ const ImagingClient* LoadImagingClient() {
     std::lock_guard<std::mutex> hold(mutex);
     if (library.IsOpen())
         return &client;
-    platform::SharedLibrary opened =
-        platform::SharedLibrary::Open(platform::SharedLibraryFileName(kImagingLibraryName));
+    platform::SharedLibrary opened = platform::SharedLibrary::Open(ImagingLibraryFileName());
     if (!opened.IsOpen() || !ImportAll(opened, client))
         return nullptr;
     library = std::move(opened);

@@ -101,19 +101,16 @@ std::string AsText(const std::string& word) {
 // proxy's host and port when the file enables it.
 std::optional<std::pair<std::string, std::string>> LoadProxySettings() {
     NamedLockHold hold(kProxyLockName);
-    // Only a plain file: a directory is not a settings file, and a pipe would block the report.
-    const std::optional<std::string> text =
-        platform::ReadRegularFile(ProxyFilePath(), kMaxProxyFileBytes);
-    if (!text) {
+    const ProxyFileContent content = ReadProxyFile();
+    if (!content.opened) {
         PrintLine(kProxyUnavailableText);
         return std::nullopt;
     }
-    ProxyWords read = ReadWords(*text);
-    if (read.overlong || AsText(read.words[2]) != kEnableWord) {
+    if (!content.enabled) {
         PrintLine(kProxyNotEnabledText);
         return std::nullopt;
     }
-    return std::make_pair(AsText(read.words[0]), AsText(read.words[1]));
+    return std::make_pair(content.words[0], content.words[1]);
 }
 
 // The path of http://host:port/path. Nothing when the "//", the ':' before the port or the '/'
@@ -133,6 +130,50 @@ std::optional<std::string> EndpointPath(const std::string& url) {
 }
 
 } // namespace
+
+ProxyFileContent ReadProxyFile() {
+    ProxyFileContent content;
+    content.path = ProxyFilePath();
+    // Only a plain file: a directory is not a settings file, and a pipe would block the report.
+    const std::optional<std::string> text =
+        platform::ReadRegularFile(content.path, kMaxProxyFileBytes);
+    if (!text)
+        return content;
+    content.opened = true;
+    ProxyWords read = ReadWords(*text);
+    for (std::size_t i = 0; i < kProxyWordCount; ++i)
+        content.words[i] = AsText(read.words[i]);
+    content.overlong = read.overlong;
+    content.enabled = !read.overlong && content.words[2] == kEnableWord;
+    return content;
+}
+
+std::optional<std::string> ProxiedEndpoint(const std::string& url, const std::string& host,
+                                           const std::string& port) {
+    std::optional<std::string> path = EndpointPath(url);
+    if (!path)
+        return std::nullopt;
+    std::string rewritten = "http://" + host + ":" + port + "/" + *path;
+    // Sending to a cut-off proxy address would be worse than not using the proxy.
+    if (rewritten.size() >= kEndpointBufferSize)
+        return std::nullopt;
+    return rewritten;
+}
+
+void AppendHostAddresses(std::string& list) {
+    NamedLockHold hold(kHostAddressLockName);
+    platform::IPlatform& os = platform::Current();
+    std::optional<std::string> hostName = os.HostName();
+    if (!hostName || hostName->size() > kMaxHostNameLength)
+        return;
+    for (const std::string& address : os.ResolveIPv4(*hostName)) {
+        // The list ends at the last address that fits whole.
+        if (list.size() + 1 + address.size() >= kLocalAddressBufferSize)
+            break;
+        list += ',';
+        list += address;
+    }
+}
 
 platform::LockHandle OpenNamedLock(const std::u16string& name) {
     return platform::Current().OpenNamedLock(name);
@@ -165,16 +206,11 @@ int ApplyProxyToEndpoint(char* endpoint) {
     if (url.find(':') == std::string::npos)
         return 0;
 
-    if (auto path = EndpointPath(url)) {
-        std::vector<char> host(kProxyWordBufferSize, '\0');
-        std::vector<char> port(kProxyWordBufferSize, '\0');
-        if (ReadProxySettings(host.data(), port.data())) {
-            const std::string rewritten =
-                "http://" + std::string(host.data()) + ":" + port.data() + "/" + *path;
-            // Sending to a cut-off proxy address would be worse than not using the proxy.
-            if (rewritten.size() < kEndpointBufferSize)
-                std::memcpy(endpoint, rewritten.c_str(), rewritten.size() + 1);
-        }
+    std::vector<char> host(kProxyWordBufferSize, '\0');
+    std::vector<char> port(kProxyWordBufferSize, '\0');
+    if (EndpointPath(url) && ReadProxySettings(host.data(), port.data())) {
+        if (auto rewritten = ProxiedEndpoint(url, host.data(), port.data()))
+            std::memcpy(endpoint, rewritten->c_str(), rewritten->size() + 1);
     }
     PrintLine(endpoint);
     return 0;
@@ -184,21 +220,8 @@ int GetLocalAddressList(char* out) {
     if (out == nullptr)
         return 0;
     std::string list = IsProxyEnabled() ? "1" : "0";
-    {
-        NamedLockHold hold(kHostAddressLockName);
-        platform::IPlatform& os = platform::Current();
-        std::optional<std::string> hostName = os.HostName();
-        if (hostName && hostName->size() <= kMaxHostNameLength) {
-            for (const std::string& address : os.ResolveIPv4(*hostName)) {
-                // The list ends at the last address that fits whole.
-                if (list.size() + 1 + address.size() >= kLocalAddressBufferSize)
-                    break;
-                list += ',';
-                list += address;
-            }
-        }
-        std::memcpy(out, list.c_str(), list.size() + 1);
-    }
+    AppendHostAddresses(list);
+    std::memcpy(out, list.c_str(), list.size() + 1);
     return 0;
 }
 

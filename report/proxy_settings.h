@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace pandel {
@@ -13,6 +14,25 @@ inline constexpr std::size_t kProxyWordBufferSize = 260;
 
 inline constexpr const char16_t* kProxyLockName = u"h_Proxylock";
 inline constexpr const char16_t* kHostAddressLockName = u"h_TryGetIpLock_uuid";
+
+// What the settings file holds, read without the lock and without printing.
+struct ProxyFileContent {
+    std::string path;      // where the file is looked for
+    bool opened = false;   // a regular file that could be opened
+    std::string words[3];  // host, port, enable word; a missing word is empty
+    bool overlong = false; // a word did not fit its buffer: the file enables nothing
+    bool enabled = false;  // the proxy is used
+};
+ProxyFileContent ReadProxyFile();
+
+// url (http://host:port/path) with host and port replaced; nothing when url lacks the "//", the
+// ':' before its port or the '/' after it, or when the result would not fit the endpoint buffer.
+std::optional<std::string> ProxiedEndpoint(const std::string& url, const std::string& host,
+                                           const std::string& port);
+
+// Appends ",a.b.c.d" for each IPv4 address of the host name, under its named lock, while the
+// list still fits the local address buffer.
+void AppendHostAddresses(std::string& list);
 
 // Opens (creating when missing) the named lock; platform::kNoLock when none can be had.
 platform::LockHandle OpenNamedLock(const std::u16string& name);

@@ -6,8 +6,10 @@
 #include "report/proxy_settings.h"
 #include "report/soap_exchange.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace pandel {
 
@@ -23,24 +25,52 @@ bool IsUnsafeInRequestLine(unsigned char c) {
     return c <= 0x20 || c == 0x7F;
 }
 
-bool IsRefusedUrl(const char* url) {
+constexpr unsigned long kHighestPort = 65535;
+
+// A port written after the host must name a real one: a runtime reading "0", "" or "80x" as a
+// number would connect somewhere the URL does not say.
+bool HasPortOutOfRange(const std::string& url) {
+    const std::size_t slashes = url.find("//");
+    const std::size_t authority = slashes == std::string::npos ? 0 : slashes + 2;
+    const std::size_t end = std::min(url.find('/', authority), url.size());
+    // A bracketed IPv6 literal holds colons of its own; the port's comes after its ']'.
+    const std::size_t bracket =
+        url.compare(authority, 1, "[") == 0 ? url.find(']', authority) : std::string::npos;
+    const std::size_t colon = url.find(':', bracket == std::string::npos ? authority : bracket);
+    if (colon == std::string::npos || colon >= end)
+        return false;
+    const std::string port = url.substr(colon + 1, end - colon - 1);
+    if (port.empty() || port.size() > 5)
+        return true;
+    unsigned long value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9')
+            return true;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    return value < 1 || value > kHighestPort;
+}
+
+} // namespace
+
+UrlRefusal WhyUrlRefused(const char* url) {
     if (url == nullptr || url[0] == '\0')
-        return true;
+        return UrlRefusal::Empty;
     if (std::strstr(url, kUnroutableAddress) != nullptr)
-        return true;
+        return UrlRefusal::Unroutable;
     // A longer URL does not fit the endpoint buffer, and cutting it would address another place.
     const std::size_t length = strnlen(url, kEndpointBufferSize);
     if (length == kEndpointBufferSize)
-        return true;
+        return UrlRefusal::TooLong;
     for (std::size_t i = 0; i < length; ++i) {
         if (IsUnsafeInRequestLine(static_cast<unsigned char>(url[i])))
-            return true;
+            return UrlRefusal::UnsafeByte;
     }
-    return false;
+    if (HasPortOutOfRange(std::string(url, length)))
+        return UrlRefusal::PortOutOfRange;
+    return UrlRefusal::None;
 }
 
-// Reports to this machine never go through the proxy. The test is on the text after the
-// scheme's seven characters, exact and case-sensitive.
 bool IsLoopbackEndpoint(const char* endpoint) {
     const char* host = endpoint + kSchemeLength; // inside the buffer whatever the URL's length
     for (const char* loopback : kLoopbackHosts) {
@@ -50,10 +80,8 @@ bool IsLoopbackEndpoint(const char* endpoint) {
     return false;
 }
 
-} // namespace
-
 int SendReport(const char* url, const char16_t* report, std::int32_t* result) {
-    if (IsRefusedUrl(url))
+    if (WhyUrlRefused(url) != UrlRefusal::None)
         return kReportRefused;
     if (report == nullptr || report[0] == u'\0')
         return kReportRefused;
@@ -63,6 +91,9 @@ int SendReport(const char* url, const char16_t* report, std::int32_t* result) {
     if (!IsLoopbackEndpoint(endpoint))
         ApplyProxyToEndpoint(endpoint);
     endpoint[kEndpointBufferSize - 1] = '\0';
+    // The proxy's port comes from a file anyone may have written.
+    if (HasPortOutOfRange(endpoint))
+        return kReportRefused;
 
     char localAddresses[kLocalAddressBufferSize] = {};
     GetLocalAddressList(localAddresses);

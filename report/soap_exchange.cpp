@@ -4,6 +4,7 @@
 #include "report/soap_exchange.h"
 
 #include "platform/socket_send.h"
+#include "platform/tcp_connect.h"
 #include "report/soap_runtime.h"
 
 // The envelope code first: the client side's header turns off the global declarations.
@@ -14,8 +15,11 @@
 #include <pandel_devcfg_client.nsmap>
 #include <stdsoap2.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace pandel::soap {
 
@@ -25,16 +29,81 @@ namespace {
 
 constexpr const char* kEmptySoapAction = "";
 
-// The runtime's own header writer, kept for the one header line it writes differently from us.
-struct HeaderWriter {
-    int (*runtimeWriter)(struct ::soap*, const char*, const char*) = nullptr;
+using Clock = std::chrono::steady_clock;
+
+// What one exchange adds to its context: the runtime's own steps that it wraps, the deadline of
+// the whole exchange, and what the receive step saw.
+struct ExchangeState {
+    int (*runtimeHeaderWriter)(struct ::soap*, const char*, const char*) = nullptr;
+    std::size_t (*runtimeReceive)(struct ::soap*, char*, std::size_t) = nullptr;
+    int (*runtimeSend)(struct ::soap*, const char*, std::size_t) = nullptr;
+    Clock::time_point deadline;
+    bool sawNul = false;
 };
 
+ExchangeState* StateOf(struct ::soap* soap) {
+    return static_cast<ExchangeState*>(soap->user);
+}
+
+std::chrono::microseconds TimeLeft(const ExchangeState& state) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(state.deadline - Clock::now());
+}
+
+// Sets the runtime's next wait to the smaller of its own time-out and what is left of the
+// exchange (the runtime reads a negative time-out as microseconds); false when nothing is left.
+bool BoundNextWait(const ExchangeState& state, int seconds, int* timeout) {
+    const std::chrono::microseconds left = TimeLeft(state);
+    if (left.count() <= 0)
+        return false;
+    const std::chrono::microseconds wait =
+        std::min<std::chrono::microseconds>(left, std::chrono::seconds(seconds));
+    *timeout = -static_cast<int>(std::max<std::chrono::microseconds::rep>(wait.count(), 1));
+    return true;
+}
+
 int WriteHttpHeader(struct ::soap* soap, const char* key, const char* value) {
-    const auto* writer = static_cast<const HeaderWriter*>(soap->user);
     if (key != nullptr && std::strcmp(key, "User-Agent") == 0)
         value = kUserAgent;
-    return writer->runtimeWriter(soap, key, value);
+    return StateOf(soap)->runtimeHeaderWriter(soap, key, value);
+}
+
+int SendWithinDeadline(struct ::soap* soap, const char* data, std::size_t length) {
+    ExchangeState* state = StateOf(soap);
+    if (!BoundNextWait(*state, kSendTimeoutSeconds, &soap->send_timeout))
+        return SOAP_EOF;
+    return state->runtimeSend(soap, data, length);
+}
+
+// A NUL byte can stand nowhere in an HTTP response with an XML body; the runtime would skip it
+// and could take what is left for a sound answer, so the response ends there, not well-formed.
+std::size_t ReceiveWithinDeadline(struct ::soap* soap, char* buffer, std::size_t length) {
+    ExchangeState* state = StateOf(soap);
+    if (!BoundNextWait(*state, kReceiveTimeoutSeconds, &soap->recv_timeout))
+        return 0;
+    const std::size_t got = state->runtimeReceive(soap, buffer, length);
+    if (got > 0 && std::memchr(buffer, '\0', got) != nullptr) {
+        state->sawNul = true;
+        return 0;
+    }
+    return got;
+}
+
+// The connection, given up after kConnectGiveUpSeconds (or what is left of the exchange).
+SOAP_SOCKET OpenConnection(struct ::soap* soap, const char*, const char* host, int port) {
+    const std::chrono::milliseconds left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TimeLeft(*StateOf(soap)));
+    const std::chrono::milliseconds giveUp =
+        std::min<std::chrono::milliseconds>(left, std::chrono::seconds(kConnectGiveUpSeconds));
+    std::string failure = "exchange time used up";
+    platform::SocketHandle socket = platform::kNoSocket;
+    if (giveUp.count() > 0)
+        socket = platform::ConnectTcp(host, port, static_cast<int>(giveUp.count()), &failure);
+    if (socket == platform::kNoSocket) {
+        soap_set_receiver_error(soap, soap_strdup(soap, failure.c_str()),
+                                "connect failed in OpenConnection()", SOAP_TCP_ERROR);
+        return SOAP_INVALID_SOCKET;
+    }
+    return static_cast<SOAP_SOCKET>(socket);
 }
 
 // The envelope as the generated call writes it, except that nothing follows the closing
@@ -151,15 +220,33 @@ int ReceiveSetResponse(struct ::soap* soap, std::int32_t* result) {
     return soap_closesock(soap);
 }
 
-// The time-outs and the response limit of every exchange.
-void ApplyExchangeLimits(struct ::soap* soap) {
+// The time-outs, the deadline and the response limit of every exchange, and the steps that
+// keep them.
+void ApplyExchangeLimits(struct ::soap* soap, ExchangeState* state) {
+    state->deadline = Clock::now() + std::chrono::seconds(kExchangeTimeoutSeconds);
+    state->runtimeHeaderWriter = soap->fposthdr;
+    state->runtimeReceive = soap->frecv;
+    state->runtimeSend = soap->fsend;
+    soap->user = state;
+    soap->fposthdr = WriteHttpHeader;
+    soap->frecv = ReceiveWithinDeadline;
+    soap->fsend = SendWithinDeadline;
+    soap->fopen = OpenConnection;
     soap->send_timeout = kSendTimeoutSeconds;
     soap->recv_timeout = kReceiveTimeoutSeconds;
-    soap->connect_timeout = 0; // as long as the system lets a connection attempt last
     soap->recv_maxlength = kMaxResponseBytes;
-    soap->transfer_timeout = kTransferTimeoutSeconds;
+    // A backstop for waits inside one send step, which the runtime repeats until all is out.
+    soap->transfer_timeout = kExchangeTimeoutSeconds;
     // A server that closes early must cost this call an error, not the host its life.
     soap->socket_flags = platform::NoSignalSendFlags();
+}
+
+// What the receive step saw overrides what the runtime made of the bytes before it.
+int ReceiveResult(struct ::soap* soap, const ExchangeState& state, int error) {
+    if (!state.sawNul)
+        return error;
+    soap_set_receiver_error(soap, "NUL byte in the response", "not well-formed", SOAP_SYNTAX_ERROR);
+    return SOAP_SYNTAX_ERROR;
 }
 
 std::size_t ReportLength(const char16_t* report) {
@@ -176,10 +263,8 @@ int ExchangeSet(const SetRequest& request, std::int32_t* result) {
     if (soap == nullptr)
         return SOAP_EOM;
 
-    HeaderWriter writer{soap->fposthdr};
-    soap->user = &writer;
-    soap->fposthdr = WriteHttpHeader;
-    ApplyExchangeLimits(soap);
+    ExchangeState state;
+    ApplyExchangeLimits(soap, &state);
 
     _wsa__From from;
     soap_default_wsa__EndpointReferenceType(soap, &from);
@@ -201,7 +286,10 @@ int ExchangeSet(const SetRequest& request, std::int32_t* result) {
         error = SendSet(soap, request.endpoint, PandelReportText{copy});
         if (error == SOAP_OK) {
             *result = 0;
-            error = ReceiveSetResponse(soap, result);
+            std::int32_t received = 0;
+            error = ReceiveResult(soap, state, ReceiveSetResponse(soap, &received));
+            if (error == SOAP_OK)
+                *result = received;
         }
     } else {
         soap->error = SOAP_EOM;
@@ -218,9 +306,13 @@ int ReceiveSetResponseFrom(ResponseSource source, std::int32_t* result) {
     struct ::soap* soap = NewContext(pandel_devcfg_client_namespaces);
     if (soap == nullptr)
         return SOAP_EOM;
-    ApplyExchangeLimits(soap);
-    soap->frecv = source;
-    const int error = ReceiveSetResponse(soap, result);
+    ExchangeState state;
+    ApplyExchangeLimits(soap, &state);
+    state.runtimeReceive = source;
+    std::int32_t received = 0;
+    const int error = ReceiveResult(soap, state, ReceiveSetResponse(soap, &received));
+    if (error == SOAP_OK)
+        *result = received;
     ReleaseContext(soap);
     return error;
 }

@@ -1,7 +1,11 @@
-// Module file names on POSIX: the dynamic loader's list of loaded objects and /proc/self/exe.
+// Module file names on POSIX: the dynamic loader's list of loaded objects, the process's
+// mappings and /proc/self/exe.
 #include "platform/module_paths.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <link.h>
 #include <unistd.h>
 
@@ -11,7 +15,28 @@ namespace {
 struct Search {
     const std::string* fileName;
     std::string found;
+    std::uintptr_t mappedAt = 0; // an address inside the object's first loaded segment
 };
+
+// The file mapped at address, as the kernel names it: an absolute path, whatever the name that
+// the object was loaded by and wherever the process has moved since.
+std::string FileMappedAt(std::uintptr_t address) {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long start = 0;
+        unsigned long end = 0;
+        int pathAt = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx %*s %*s %*s %*s %n", &start, &end, &pathAt) < 2 ||
+            pathAt == 0)
+            continue;
+        if (address < start || address >= end)
+            continue;
+        const std::string path = line.substr(static_cast<std::size_t>(pathAt));
+        return !path.empty() && path[0] == '/' ? path : std::string();
+    }
+    return {};
+}
 
 int VisitObject(struct dl_phdr_info* info, size_t, void* data) {
     auto* search = static_cast<Search*>(data);
@@ -23,6 +48,12 @@ int VisitObject(struct dl_phdr_info* info, size_t, void* data) {
     if (*search->fileName != base)
         return 0;
     search->found = path;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        if (info->dlpi_phdr[i].p_type == PT_LOAD) {
+            search->mappedAt = info->dlpi_addr + info->dlpi_phdr[i].p_vaddr;
+            break;
+        }
+    }
     return 1;
 }
 
@@ -35,11 +66,9 @@ std::string LoadedLibraryPath(const std::string& fileName) {
     dl_iterate_phdr(VisitObject, &search);
     if (search.found.empty() || search.found[0] == '/')
         return search.found;
-    // The loader records the path as it was given to dlopen; make it absolute as Windows does.
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr)
-        return search.found;
-    return std::string(cwd) + "/" + search.found;
+    // The loader keeps a relative name as dlopen was given it; joining it to today's directory
+    // would name another place once the host has changed directory.
+    return FileMappedAt(search.mappedAt);
 }
 
 namespace {

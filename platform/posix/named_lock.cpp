@@ -35,18 +35,29 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
     return errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// O_NONBLOCK: anyone may plant a FIFO or a device at the lock's place, and opening one would
+// block; only a regular file is a lock, so the type is checked once the open came back.
+int OpenLockFile(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                kLockFileMode);
+}
+
 } // namespace
+
+std::string NamedLockPlace(const std::u16string& name) {
+    return RootDirectory() + "/" + kLocksDirectory + "/" + Utf16ToUtf8(name);
+}
 
 LockHandle OpenNamedLock(const std::u16string& name) {
     if (!IsPlainLockName(name))
         return kNoLock;
-    const std::string fileName = Utf16ToUtf8(name);
     const std::string dir = RootDirectory() + "/" + kLocksDirectory;
-    if (!EnsureDirectory(dir, kLocksDirectoryMode))
-        return kNoLock;
-    const std::string path = dir + "/" + fileName;
-    // flock needs no write access, so a lock file of another account opens read-only.
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockFileMode);
+    const std::string path = NamedLockPlace(name);
+    // flock needs no write access, so a lock file of another account opens read-only. The
+    // directory is made only when it is missing, not looked at on every use.
+    int fd = OpenLockFile(path);
+    if (fd < 0 && errno == ENOENT && EnsureDirectory(dir, kLocksDirectoryMode))
+        fd = OpenLockFile(path);
     if (fd < 0)
         return kNoLock;
     struct stat info;
@@ -55,7 +66,7 @@ LockHandle OpenNamedLock(const std::u16string& name) {
         return kNoLock;
     }
     if ((info.st_mode & 0777) != kLockFileMode && info.st_uid == geteuid())
-        fchmod(fd, kLockFileMode);
+        fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
     return fd;
 }
 
@@ -77,6 +88,22 @@ void SignalNamedLock(LockHandle lock) {
 void CloseNamedLock(LockHandle lock) {
     if (lock >= 0)
         close(static_cast<int>(lock));
+}
+
+NamedLockState ProbeNamedLock(const std::u16string& name) {
+    const LockHandle lock = OpenNamedLock(name);
+    if (lock == kNoLock)
+        return NamedLockState::Unusable;
+    int taken = -1;
+    do {
+        taken = flock(static_cast<int>(lock), LOCK_EX | LOCK_NB);
+    } while (taken != 0 && errno == EINTR);
+    const bool wouldBlock = taken != 0 && errno == EWOULDBLOCK;
+    SignalNamedLock(lock);
+    CloseNamedLock(lock);
+    if (taken == 0)
+        return NamedLockState::Free;
+    return wouldBlock ? NamedLockState::Held : NamedLockState::Unusable;
 }
 
 } // namespace platform::native

@@ -2,6 +2,7 @@
 #include "platform/named_lock.h"
 
 #include "platform/plain_names.h"
+#include "platform/wide_text.h"
 #include "platform/win32/windows_api.h"
 
 #include <new>
@@ -85,6 +86,23 @@ void CloseNamedLock(LockHandle handle) {
     SignalNamedLock(handle);
     CloseHandle(lock->event);
     delete lock;
+}
+
+std::string NamedLockPlace(const std::u16string& name) {
+    return "event " + Utf16ToUtf8(name);
+}
+
+NamedLockState ProbeNamedLock(const std::u16string& name) {
+    NamedEvent* lock = FromHandle(OpenNamedLock(name));
+    if (lock == nullptr)
+        return NamedLockState::Unusable;
+    const DWORD waited = WaitForSingleObject(lock->event, 0);
+    if (waited == WAIT_OBJECT_0)
+        lock->held = true;
+    CloseNamedLock(reinterpret_cast<LockHandle>(lock));
+    if (waited == WAIT_OBJECT_0)
+        return NamedLockState::Free;
+    return waited == WAIT_TIMEOUT ? NamedLockState::Held : NamedLockState::Unusable;
 }
 
 } // namespace platform::native

@@ -3,10 +3,9 @@
 #include "diag/log_module.h"
 #include "report/report_sender.h"
 #include "tests/e2e/e2e_fixture.h"
-#include "tests/hardening/raw_server.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gmock/gmock.h>
@@ -30,7 +29,7 @@ TEST(ProxyDown, ReportFailsAsRefusedAndNeverFallsBackToTheServer) {
     WriteFile(root.Sub("agent/Conf/ProxyInfo.xml"),
               "127.0.0.1 " + std::to_string(ClosedPort()) + " true");
     platform.fake.hostExecutablePath = root.Sub("agent/host");
-    ScriptedServer server(ScriptedServer::Mode::Idle);
+    LoopbackServer server("", LoopbackServer::Mode::Idle);
     // Not a loopback name, so the proxy is used; the name itself is never looked up.
     const std::string url = "http://LOCALHOST:" + std::to_string(server.port()) + "/App/Ep";
     std::int32_t slot = kUntouched;
@@ -42,15 +41,20 @@ TEST(ProxyDown, ReportFailsAsRefusedAndNeverFallsBackToTheServer) {
 
 TEST(ServerMisbehaves, ClosingAfterHalfTheRequestCostsAnErrorNotTheProcess) {
     ScopedFakePlatform platform;
-    // About 2 MB on the wire; the server takes 1 MB, then closes with the rest unread (a reset).
-    const std::u16string report(2u << 20, u'a');
-    RawServer server(1u << 20, RawServer::After::Close);
+    // About 16 MB on the wire, more than the socket buffers on both sides can take; the server
+    // takes 1 MB, then closes with the rest unread (a reset).
+    const std::u16string report(16u << 20, u'a');
+    LoopbackServer server({LoopbackServer::Mode::CloseAfterBytes, "", 1u << 20});
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = kUntouched;
-    CapturedOutput output;
-    EXPECT_EQ(-1, SendReport(url.c_str(), report.c_str(), &slot));
+    int result = 0;
+    {
+        CapturedOutput output;
+        result = SendReport(url.c_str(), report.c_str(), &slot);
+    }
+    EXPECT_EQ(-1, result);
     EXPECT_EQ(kUntouched, slot); // the request never went out whole
-    EXPECT_EQ(server.BytesRead(), 1u << 20);
+    EXPECT_EQ(server.Request().size(), 1u << 20);
 }
 
 // The log channel over a file that takes no bytes, and over a directory that is not one.

@@ -1,9 +1,9 @@
 // A server that accepts and never reads: the request stops going out and the call ends with the
 // send time-out instead of blocking the host.
 #include "report/report_sender.h"
-#include "tests/hardening/raw_server.h"
 #include "tests/report/report_test_support.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ TEST(SendTimeout, ServerThatNeverReadsEndsTheCallWithAnError) {
     // Far more than the socket buffers on both sides can take.
     const std::u16string report(16u << 20, u'a');
     // The server holds the connection far longer than the whole transfer may take.
-    RawServer server(0, RawServer::After::HoldWithoutReading, 120000);
+    LoopbackServer server({LoopbackServer::Mode::NeverRead, "", 0});
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = 77;
     CapturedOutput output;
@@ -23,7 +23,7 @@ TEST(SendTimeout, ServerThatNeverReadsEndsTheCallWithAnError) {
     EXPECT_EQ(77, slot);
     EXPECT_NE(output.Stderr(), "");
     EXPECT_FALSE(server.Release()) << "the call lasted until the server let go";
-    EXPECT_EQ(server.BytesRead(), 0u);
+    EXPECT_EQ(server.Request().size(), 0u);
 }
 
 } // namespace

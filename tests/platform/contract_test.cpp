@@ -14,8 +14,12 @@
 #if defined(_WIN32)
 #include <winsock2.h> // and windows.h
 #else
+#include "tests/support/child_process.h"
 #include <fcntl.h>
+
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -371,6 +375,45 @@ TEST_F(RealNamedLock, SymbolicLinkInPlaceOfTheLockFileIsRefused) {
     pandel::test::WriteFile(root_.Sub("target"), "keep");
     ASSERT_EQ(symlink(root_.Sub("target").c_str(), lockFile_.c_str()), 0);
     EXPECT_EQ(platform::Real().OpenNamedLock(u"h_Proxylock"), platform::kNoLock);
+}
+
+// Any account may plant a FIFO there; opening one for reading would wait for a writer for ever.
+TEST_F(RealNamedLock, FifoInPlaceOfTheLockFileIsRefusedAtOnce) {
+    pandel::test::MakeDirectories(root_.Sub("locks"));
+    ASSERT_EQ(mkfifo(lockFile_.c_str(), 0666), 0);
+    EXPECT_EQ(platform::Real().OpenNamedLock(u"h_Proxylock"), platform::kNoLock);
+}
+
+// getaddrinfo would sort the addresses by its own preference (127.0.0.1 first); the list keeps
+// the order the resolver gives. In a mount and host-name namespace of a child's own (root), with
+// a hosts file of the test's.
+TEST(RealHost, AddressesComeInTheResolversOrder) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to bind a hosts file of the test's own";
+    pandel::test::TempRoot root;
+    pandel::test::WriteFile(root.Sub("hosts"), "127.0.0.2 pandel-order\n"
+                                               "127.0.0.1 pandel-order\n"
+                                               "127.0.0.3 pandel-order\n");
+    pandel::test::WriteFile(root.Sub("host.conf"), "multi on\n");
+    const std::string hosts = root.Sub("hosts");
+    const std::string hostConf = root.Sub("host.conf");
+    const pandel::test::ProcessResult child = pandel::test::RunForked(
+        [&] {
+            if (unshare(CLONE_NEWNS | CLONE_NEWUTS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
+                mount(hostConf.c_str(), "/etc/host.conf", nullptr, MS_BIND, nullptr) != 0 ||
+                sethostname("pandel-order", 12) != 0)
+                return 10;
+            const std::vector<std::string> expected = {"127.0.0.2", "127.0.0.1", "127.0.0.3"};
+            const std::optional<std::string> name = platform::Real().HostName();
+            return name && platform::Real().ResolveIPv4(*name) == expected ? 0 : 1;
+        },
+        10000);
+    if (child.exitCode == 10)
+        GTEST_SKIP() << "no mount and host-name namespace can be made here";
+    EXPECT_FALSE(child.timedOut);
+    EXPECT_EQ(child.exitCode, 0) << "not 127.0.0.2, 127.0.0.1, 127.0.0.3 in that order";
 }
 
 #endif

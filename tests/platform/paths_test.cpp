@@ -3,6 +3,7 @@
 #include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -84,6 +86,26 @@ TEST(Paths, LoadedLibraryFoundByFileNameOnly) {
     EXPECT_EQ(platform::Real().LoadedLibraryPath("libc.so"), "");
     EXPECT_EQ(platform::Real().LoadedLibraryPath("libLibUpload.so"), "");
     EXPECT_EQ(platform::Real().LoadedLibraryPath(""), "");
+}
+
+// A host may load the agent library by a relative name and change directory afterwards: the
+// library is still found where it is, not under the new directory.
+TEST(Paths, LibraryLoadedByARelativeNameKeepsItsPlaceAfterTheDirectoryChanges) {
+    pandel::test::TempRoot root;
+    pandel::test::MakeDirectories(root.Sub("agent"));
+    std::filesystem::copy_file(AGENT_LIBRARY_PATH, root.Sub("agent/libLibUpload.so"));
+    const std::string expected = std::filesystem::canonical(root.Sub("agent/libLibUpload.so"));
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(root.path());
+    void* library = dlopen("agent/libLibUpload.so", RTLD_NOW);
+    std::filesystem::current_path("/");
+    ASSERT_NE(library, nullptr) << dlerror();
+    const std::string first = platform::Real().LoadedLibraryPath("libLibUpload.so");
+    std::filesystem::current_path(before);
+    const std::string second = platform::Real().LoadedLibraryPath("libLibUpload.so");
+    dlclose(library);
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(second, expected);
 }
 
 TEST(Paths, ScopedPlatformInstallsAndRestores) {

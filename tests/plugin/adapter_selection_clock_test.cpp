@@ -5,7 +5,7 @@
 #include "platform/wide_text.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +40,7 @@ ProbeServices ProbeTo(const std::string& serviceUrl) {
 
 TEST(SelectionOnLoopback, FirstProbeReachesServerBetweenRealWaits) {
     test::TempRoot root;
-    test::ScriptedServer server(
-        test::ScriptedServer::Mode::Answer,
+    test::LoopbackServer server(
         test::HttpResponse(200, test::Soap11("<s:SetResponse><s:r>0</s:r></s:SetResponse>")));
     Clock::time_point off, probed, on;
     AdapterControl control;

@@ -1,7 +1,7 @@
 // The report sender inside a shared object: it loads, sends, and shows none of the SOAP
 // runtime's or the generated code's symbols to the process.
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
+#include "tests/support/loopback_server.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -29,8 +29,7 @@ protected:
 TEST_F(ReportModule, SendsAReportFromInsideASharedObject) {
     auto send = reinterpret_cast<SendFunction>(dlsym(handle_, "ReportModuleSend"));
     ASSERT_NE(nullptr, send);
-    ScriptedServer server(ScriptedServer::Mode::Answer,
-                          HttpResponse(200, Soap11("<s:SetResponse><s:r>3</s:r></s:SetResponse>")));
+    LoopbackServer server(HttpResponse(200, Soap11("<s:SetResponse><s:r>3</s:r></s:SetResponse>")));
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = 0;
     EXPECT_EQ(0, send(url.c_str(), u"from the module", &slot));

@@ -1,8 +1,8 @@
 // The Set request as it leaves the module, byte for byte, read from a real loopback socket.
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ protected:
 
     // Sends report to a server that answers r = 5 and returns the raw request it read.
     std::string RequestFor(const std::u16string& report, std::int32_t* slot = nullptr) {
-        ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5);
+        LoopbackServer server(kSetResponse5);
         url_ = LoopbackUrl(server.port());
         std::int32_t result = 0;
         EXPECT_EQ(0, SendReport(url_.c_str(), report.c_str(), slot ? slot : &result));
@@ -91,7 +91,7 @@ TEST_F(ReportRequest, LongReportIsWrittenWholeAcrossChunks) {
 }
 
 TEST_F(ReportRequest, HostLineOmitsPortEighty) {
-    ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5, 80);
+    LoopbackServer server({LoopbackServer::Mode::Answer, kSetResponse5}, 80);
     if (server.port() == 0)
         GTEST_SKIP() << "port 80 cannot be had here";
     const std::string url = "http://127.0.0.1:80/App/Ep";
@@ -119,7 +119,7 @@ TEST_F(ReportRequest, MessageIdIsTheTickCountAsSignedDecimal) {
 }
 
 TEST_F(ReportRequest, UrlOfTheLongestLengthThatFitsIsSentWhole) {
-    ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5);
+    LoopbackServer server(kSetResponse5);
     std::string url = LoopbackUrl(server.port()) + "/";
     url += std::string(kEndpointBufferSize - 1 - url.size(), 'p');
     ASSERT_EQ(kEndpointBufferSize - 1, url.size());
@@ -131,7 +131,7 @@ TEST_F(ReportRequest, UrlOfTheLongestLengthThatFitsIsSentWhole) {
 }
 
 TEST_F(ReportRequest, ServiceUrlIsEscapedInTheHeaderAndRawInTheRequestLine) {
-    ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5);
+    LoopbackServer server(kSetResponse5);
     const std::string url = LoopbackUrl(server.port()) + "?a=1&b=<2>";
     std::int32_t slot = 0;
     ASSERT_EQ(0, SendReport(url.c_str(), u"r", &slot));
@@ -143,7 +143,7 @@ TEST_F(ReportRequest, ServiceUrlIsEscapedInTheHeaderAndRawInTheRequestLine) {
 }
 
 TEST_F(ReportRequest, CallerWithoutSlotStillSends) {
-    ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5);
+    LoopbackServer server(kSetResponse5);
     const std::string url = LoopbackUrl(server.port());
     EXPECT_EQ(0, SendReport(url.c_str(), u"r", nullptr));
     EXPECT_NE(std::string::npos, server.Request().find("<soap:xIn xsi:type=\"xsd:string\">r<"));
@@ -162,7 +162,7 @@ protected:
 };
 
 TEST_F(ReportThroughProxy, RequestGoesToTheProxyWhileHeaderKeepsTheServiceUrl) {
-    ScriptedServer proxy(ScriptedServer::Mode::Answer, kSetResponse5);
+    LoopbackServer proxy(kSetResponse5);
     EnableProxy(proxy.port());
     // Capital letters are not the loopback exemption; the closed port is never tried.
     const std::string url = "http://LOCALHOST:" + std::to_string(ClosedPort()) + "/App/Ep";
@@ -174,12 +174,29 @@ TEST_F(ReportThroughProxy, RequestGoesToTheProxyWhileHeaderKeepsTheServiceUrl) {
               proxy.Request());
 }
 
+TEST_F(ReportThroughProxy, ProxyPortOutsideTheTcpRangeIsRefusedAndNothingIsSent) {
+    LoopbackServer proxy("", LoopbackServer::Mode::Idle);
+    for (const std::string& port :
+         {std::to_string(proxy.port() + 65536), std::string("0"), std::string("80a")}) {
+        SCOPED_TRACE(port);
+        MakeDirectories(root_.Sub("agent/Conf"));
+        WriteFile(root_.Sub("agent/Conf/ProxyInfo.xml"), "127.0.0.1 " + port + " true");
+        fake().hostExecutablePath = root_.Sub("agent/host");
+        std::int32_t slot = 77;
+        CapturedOutput output;
+        EXPECT_EQ(kReportRefused, SendReport("http://192.0.2.1:8080/App/Ep", u"r", &slot));
+        EXPECT_EQ(77, slot);
+        EXPECT_EQ("", output.Stderr());
+        EXPECT_FALSE(proxy.HasPendingConnection());
+    }
+}
+
 TEST_F(ReportThroughProxy, LoopbackEndpointsSkipTheProxyButTheFlagStays) {
-    ScriptedServer proxy(ScriptedServer::Mode::Idle);
+    LoopbackServer proxy("", LoopbackServer::Mode::Idle);
     EnableProxy(proxy.port());
     for (const char* host : {"127.0.0.1", "localhost"}) {
         SCOPED_TRACE(host);
-        ScriptedServer server(ScriptedServer::Mode::Answer, kSetResponse5);
+        LoopbackServer server(kSetResponse5);
         const std::string url =
             std::string("http://") + host + ":" + std::to_string(server.port()) + "/App/Ep";
         std::int32_t slot = 0;
@@ -191,9 +208,8 @@ TEST_F(ReportThroughProxy, LoopbackEndpointsSkipTheProxyButTheFlagStays) {
 }
 
 TEST_F(ReportRequest, CallsOnTwoThreadsKeepTheirOwnReports) {
-    ScriptedServer first(ScriptedServer::Mode::Answer, kSetResponse5);
-    ScriptedServer second(ScriptedServer::Mode::Answer,
-                          HttpResponse(200, Soap11("<s:SetResponse><s:r>6</s:r></s:SetResponse>")));
+    LoopbackServer first(kSetResponse5);
+    LoopbackServer second(HttpResponse(200, Soap11("<s:SetResponse><s:r>6</s:r></s:SetResponse>")));
     std::int32_t firstSlot = 0;
     std::int32_t secondSlot = 0;
     int firstResult = -100;

@@ -1,8 +1,8 @@
 // What SendReport makes of each answer a server can give, from scripted loopback servers.
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/report/scripted_server.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,29 @@ std::string Fault12(const std::string& code) {
            "</env:Reason></env:Fault>";
 }
 
+// A SetResponse carrying attributes a0="" a1="" ... until the whole HTTP response has size bytes.
+std::string SetResponseOfSize(std::size_t size) {
+    const auto build = [](const std::string& attributes) {
+        return HttpResponse(
+            200, Soap11("<s:SetResponse" + attributes + "><s:r>5</s:r></s:SetResponse>"));
+    };
+    const std::size_t overhead = build("").size() + 2; // Content-Length gains up to two digits
+    std::string attributes;
+    for (std::size_t i = 0;; ++i) {
+        const std::string next = " a" + std::to_string(i) + "=\"\"";
+        if (overhead + attributes.size() + next.size() > size)
+            break;
+        attributes += next;
+    }
+    attributes.append(size - build(attributes).size(), ' ');
+    return build(attributes);
+}
+
+std::string WithHeaderLine(std::string response, const std::string& line) {
+    response.insert(response.find("\r\n") + 2, line + "\r\n");
+    return response;
+}
+
 struct AnswerCase {
     const char* name;
     std::string answer;
@@ -38,6 +61,7 @@ struct AnswerCase {
 
 std::vector<AnswerCase> AnswerCases() {
     const std::string ok = SetResponse("<s:r>5</s:r>");
+    const std::string nul(1, '\0');
     const std::string otherPrefix =
         "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\">"
         "<e:Body><e:Fault><faultcode>e:Client</faultcode>"
@@ -112,6 +136,16 @@ std::vector<AnswerCase> AnswerCases() {
         // not SOAP at all
         {"not an envelope", HttpResponse(200, "<a/>"), 3, 0},
         {"not HTTP", "garbage garbage\r\n\r\n", -1, 0},
+        // a NUL byte anywhere: no XML, whatever the runtime would make of the rest
+        {"NUL before the XML declaration", HttpResponse(200, nul + Soap11(ok)), 5, 0},
+        {"NUL inside r", HttpResponse(200, Soap11(SetResponse("<s:r>5" + nul + "</s:r>"))), 5, 0},
+        {"NUL after r", HttpResponse(200, Soap11(SetResponse("<s:r>5</s:r>" + nul))), 5, 0},
+        {"NUL in a header line", WithHeaderLine(HttpResponse(200, Soap11(ok)), "X-A: " + nul), 5,
+         0},
+        // size: 64 KiB of attributes is still read, far more is cut off unparsed
+        {"SetResponse of 64 KiB, thousands of attributes", SetResponseOfSize(64 * 1024), 0, 5},
+        {"SetResponse of 977 KB, 140,000 attributes",
+         LoopbackServer::ManyAttributesSetResponse(140000), -1, 0},
     };
 }
 
@@ -123,7 +157,7 @@ protected:
 TEST_F(ReportResponse, EachAnswerGivesItsResultAndSlot) {
     for (const AnswerCase& c : AnswerCases()) {
         SCOPED_TRACE(c.name);
-        ScriptedServer server(ScriptedServer::Mode::Answer, c.answer);
+        LoopbackServer server(c.answer);
         const std::string url = LoopbackUrl(server.port());
         std::int32_t slot = kUntouched;
         CapturedOutput output;
@@ -139,7 +173,7 @@ TEST_F(ReportResponse, EachAnswerGivesItsResultAndSlot) {
 TEST_F(ReportResponse, ServerThatClosesEndsWithEndOfInput) {
     {
         SCOPED_TRACE("after reading the request");
-        ScriptedServer server(ScriptedServer::Mode::CloseAfterRequest);
+        LoopbackServer server("", LoopbackServer::Mode::CloseAfterRequest);
         const std::string url = LoopbackUrl(server.port());
         std::int32_t slot = kUntouched;
         EXPECT_EQ(-1, SendReport(url.c_str(), u"report", &slot));
@@ -147,7 +181,7 @@ TEST_F(ReportResponse, ServerThatClosesEndsWithEndOfInput) {
     }
     {
         SCOPED_TRACE("before reading anything");
-        ScriptedServer server(ScriptedServer::Mode::CloseAtOnce);
+        LoopbackServer server("", LoopbackServer::Mode::CloseAtOnce);
         const std::string url = LoopbackUrl(server.port());
         std::int32_t slot = kUntouched;
         EXPECT_EQ(-1, SendReport(url.c_str(), u"report", &slot));
@@ -166,7 +200,7 @@ TEST_F(ReportResponse, RefusedConnectionLeavesTheSlotAlone) {
 TEST_F(ReportResponse, LargeReportToAServerThatHangsUpCostsOnlyAnError) {
     // Without care the write into the closed connection raises SIGPIPE and ends the process.
     const std::u16string report(4u << 20, u'a');
-    ScriptedServer server(ScriptedServer::Mode::CloseAtOnce);
+    LoopbackServer server("", LoopbackServer::Mode::CloseAtOnce);
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = kUntouched;
     CapturedOutput output;
@@ -185,14 +219,14 @@ TEST_F(ReportResponse, EndlessAnswerIsCutOffAtTheResponseLimit) {
             "<SOAP-ENV:Body><s:SetResponse><s:q>",
     };
     for (const std::string& head : heads) {
-        ScriptedServer server(ScriptedServer::Mode::AnswerThenStream, head);
+        LoopbackServer server(head, LoopbackServer::Mode::AnswerThenStream);
         const std::string url = LoopbackUrl(server.port());
         std::int32_t slot = kUntouched;
         CapturedOutput output;
         EXPECT_EQ(-1, SendReport(url.c_str(), u"report", &slot));
         EXPECT_EQ(0, slot);
         EXPECT_NE(std::string::npos, output.Stderr().find("max message length exceeded"));
-        // What the kernel buffers on both sides comes on top of the 1 MiB that was read.
+        // What the kernel buffers on both sides comes on top of what was read.
         EXPECT_LT(server.StreamedBytes(), 16u << 20);
     }
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -70,6 +71,44 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
     }
     int status = 0;
     waitpid(child, &status, 0);
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        result.termSignal = WTERMSIG(status);
+    return result;
+}
+
+ProcessResult RunForked(const std::function<int()>& body, int timeoutMs) {
+    ProcessResult result;
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        return result;
+    if (pid == 0) {
+        int code = 125;
+        try {
+            code = body();
+        } catch (...) {
+        }
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
+            return result;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        usleep(10000);
+    }
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status))

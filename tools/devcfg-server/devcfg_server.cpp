@@ -1,7 +1,12 @@
 // devcfg-server: the device-configuration service on 127.0.0.1 for development and tests. Prints
-// every Set it receives and answers as told: r, a Fault, silence, an early close or garbage.
-#include "platform/wide_text.h"
+// every Set it receives and answers as told: r, a Fault, silence, an early close or garbage. A
+// request that is not a SOAP 1.1 envelope holding one Set or Get with a qualified xIn is answered
+// with a Client fault.
 #include "report/soap_runtime.h"
+#include "tools/common/tool_options.h"
+#include "tools/devcfg-server/envelope_check.h"
+#include "tools/devcfg-server/http_request.h"
+#include "tools/devcfg-server/request_record.h"
 
 // The envelope code first: the server side's header turns off the global declarations.
 #include <pandel_devcfg_envelopeH.h>
@@ -15,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -36,6 +42,7 @@ struct Options {
     bool serverFault = false; // with Answer::Fault: SOAP-ENV:Server instead of SOAP-ENV:Client
     long count = 0;           // 0: serve until killed
     std::string rawFile;
+    bool json = false;
 };
 
 constexpr int kBacklog = 16;
@@ -48,41 +55,50 @@ Options options;
 long requestNumber = 0;
 std::vector<int> hungConnections; // held open, never answered, until the server exits
 std::FILE* rawOut = nullptr;
-size_t (*runtimeReceive)(struct soap*, char*, size_t) = nullptr;
+std::string requestTime;
+// The request being served, as the runtime reads it: it was read whole before.
+std::string replay;
+std::size_t replayAt = 0;
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: devcfg-server [--port N] [--r N] [--fault client|server] [--hang]\n"
-                 "                     [--close-early] [--garbage] [--count N] [--raw FILE]\n");
-    std::exit(2);
-}
-
-bool ParseLong(const char* text, long min, long max, long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < min || parsed > max)
-        return false;
-    *value = parsed;
-    return true;
-}
+const pandel::tools::ToolUsage kUsage = {
+    "devcfg-server",
+    "devcfg-server [--port N] [--r N] [--fault client|server] [--hang]\n"
+    "                     [--close-early] [--garbage] [--count N] [--raw FILE] [--json]\n",
+    "\nThe device-configuration service on 127.0.0.1: prints every Set and Get it receives\n"
+    "(header fields and the decoded report) and answers as told.\n"
+    "  --port N           listen on port N, 0 to 65535 (default 8080; 0: a free port, printed)\n"
+    "  --r N              the r of every SetResponse, a 32-bit number (default 0)\n"
+    "  --fault KIND       answer a SOAP Fault: client (SOAP-ENV:Client) or server\n"
+    "  --hang             read the request and never answer\n"
+    "  --close-early      read the request and close without answering\n"
+    "  --garbage          answer HTTP 200 with a body that is no SOAP envelope\n"
+    "  --count N          exit after N requests, N at least 1 (default: serve until killed)\n"
+    "  --raw FILE         append every byte received to FILE\n"
+    "  --json             print one JSON object per request instead of a block\n"
+    "  --help, --version  this text; the version\n"
+    "Exit status: 0 done, 1 cannot listen or open FILE, 2 wrong usage.\n"};
 
 Options ParseOptions(int argc, char** argv) {
+    using pandel::tools::NumberOption;
+    using pandel::tools::OptionValue;
+    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options parsed;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long value = 0;
-        if (arg == "--port" && hasValue && ParseLong(argv[++i], 0, 65535, &value)) {
-            parsed.port = static_cast<int>(value);
-        } else if (arg == "--r" && hasValue && ParseLong(argv[++i], INT32_MIN, INT32_MAX, &value)) {
-            parsed.r = static_cast<int>(value);
-        } else if (arg == "--count" && hasValue && ParseLong(argv[++i], 1, LONG_MAX, &value)) {
-            parsed.count = value;
-        } else if (arg == "--fault" && hasValue) {
-            const std::string kind = argv[++i];
+        if (arg == "--port") {
+            parsed.port = static_cast<int>(
+                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 0, 65535));
+        } else if (arg == "--r") {
+            parsed.r = static_cast<int>(NumberOption(
+                kUsage, arg, OptionValue(kUsage, argc, argv, i), INT32_MIN, INT32_MAX));
+        } else if (arg == "--count") {
+            parsed.count =
+                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 1, LONG_MAX);
+        } else if (arg == "--fault") {
+            const std::string kind = OptionValue(kUsage, argc, argv, i);
             if (kind != "client" && kind != "server")
-                Usage();
+                pandel::tools::UsageError(kUsage,
+                                          "--fault takes client or server, not '" + kind + "'");
             parsed.answer = Answer::Fault;
             parsed.serverFault = kind == "server";
         } else if (arg == "--hang") {
@@ -91,43 +107,99 @@ Options ParseOptions(int argc, char** argv) {
             parsed.answer = Answer::CloseEarly;
         } else if (arg == "--garbage") {
             parsed.answer = Answer::Garbage;
-        } else if (arg == "--raw" && hasValue) {
-            parsed.rawFile = argv[++i];
+        } else if (arg == "--raw") {
+            parsed.rawFile = OptionValue(kUsage, argc, argv, i);
+        } else if (arg == "--json") {
+            parsed.json = true;
         } else {
-            Usage();
+            pandel::tools::UsageError(kUsage, "unknown option " + arg);
         }
     }
     return parsed;
 }
 
-// Every byte read from a client, as it came, appended to the --raw file.
-size_t ReceiveAndKeep(struct soap* soap, char* buffer, size_t size) {
-    const size_t got = runtimeReceive(soap, buffer, size);
-    if (got > 0) {
-        std::fwrite(buffer, 1, got, rawOut);
-        std::fflush(rawOut);
-    }
-    return got;
+size_t ReceiveReplay(struct soap*, char* buffer, size_t size) {
+    const size_t count = std::min(size, replay.size() - replayAt);
+    std::memcpy(buffer, replay.data() + replayAt, count);
+    replayAt += count;
+    return count;
 }
 
-const char* TextOrNone(const char* text) {
-    return text != nullptr ? text : "(none)";
+void Print(const devcfg::RequestRecord& record) {
+    const std::string text = options.json ? devcfg::JsonLine(record) : devcfg::TextBlock(record);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 void PrintRequest(struct soap* soap, const char* operation, const PandelReportText& text) {
     const SOAP_ENV__Header* header = soap->header;
-    const char* from = nullptr;
-    if (header != nullptr && header->wsa__From != nullptr)
-        from = header->wsa__From->Address;
-    const std::u16string units = text.units != nullptr ? text.units : u"";
-    std::printf("--- %s #%ld\n", operation, requestNumber);
-    std::printf("MessageID: %s\n", TextOrNone(header ? header->wsa__MessageID : nullptr));
-    std::printf("From: %s\n", TextOrNone(from));
-    std::printf("To: %s\n", TextOrNone(header ? header->wsa__To : nullptr));
-    std::printf("Action: %s\n", TextOrNone(header ? header->wsa__Action : nullptr));
-    std::printf("Report (%zu units):\n%s\n--- end\n", units.size(),
-                platform::Utf16ToUtf8(units).c_str());
-    std::fflush(stdout);
+    devcfg::RequestRecord record;
+    record.number = requestNumber;
+    record.time = requestTime;
+    record.operation = operation;
+    if (header != nullptr) {
+        record.messageId = header->wsa__MessageID;
+        record.from = header->wsa__From != nullptr ? header->wsa__From->Address : nullptr;
+        record.to = header->wsa__To;
+        record.action = header->wsa__Action;
+    }
+    record.report = text.units != nullptr ? text.units : u"";
+    Print(record);
+}
+
+// A SOAP 1.1 Client fault with HTTP status 500 for a request the service cannot take.
+void RefuseRequest(struct soap* soap, const std::string& why) {
+    devcfg::RequestRecord record;
+    record.number = requestNumber;
+    record.time = requestTime;
+    record.fault = why;
+    Print(record);
+    soap->version = 1;
+    soap->header = nullptr;
+    soap_sender_fault(soap, why.c_str(), nullptr);
+    soap_send_fault(soap);
+}
+
+void AnswerStatus(int fd, const char* status) {
+    const std::string answer =
+        std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const ssize_t ignored = send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+    (void)ignored;
+}
+
+// Reads the request on the accepted connection whole, checks it, and has it served.
+void ServeConnection(struct soap* soap) {
+    devcfg::HttpRequest request;
+    const devcfg::ReadResult read =
+        devcfg::ReadHttpRequest(soap->socket, kClientTimeoutSeconds * 1000, &request);
+    requestTime = devcfg::UtcTimeNow();
+    if (rawOut != nullptr && !request.raw.empty()) {
+        std::fwrite(request.raw.data(), 1, request.raw.size(), rawOut);
+        std::fflush(rawOut);
+    }
+    switch (read) {
+    case devcfg::ReadResult::Ok:
+        break;
+    case devcfg::ReadResult::TooLarge:
+        AnswerStatus(soap->socket, "413 Payload Too Large");
+        return;
+    case devcfg::ReadResult::Malformed:
+        AnswerStatus(soap->socket, "400 Bad Request");
+        return;
+    case devcfg::ReadResult::Closed:
+        return;
+    }
+    soap_begin(soap);
+    const std::string why = devcfg::CheckEnvelope(request.body);
+    if (!why.empty()) {
+        RefuseRequest(soap, why);
+        return;
+    }
+    replay = devcfg::ReplayBytes(request);
+    replayAt = 0;
+    if (pandel_devcfg_server::pandel_devcfg_server_serve(soap) != SOAP_OK &&
+        options.answer != Answer::Fault && soap->error < SOAP_STOP)
+        soap_print_fault(soap, stderr);
 }
 
 // Takes the connection away from the runtime so that nothing of its own is sent on it.
@@ -205,12 +277,15 @@ int main(int argc, char** argv) {
     soap->send_timeout = kClientTimeoutSeconds;
     soap->recv_timeout = kClientTimeoutSeconds;
     soap->socket_flags = MSG_NOSIGNAL;
-    if (rawOut != nullptr) {
-        runtimeReceive = soap->frecv;
-        soap->frecv = ReceiveAndKeep;
-    }
+    // Answers carry no xsi:type: some stacks read a typed r or faultcode as an object.
+    soap_set_omode(soap, SOAP_XML_NOTYPE);
+    soap->frecv = ReceiveReplay;
     if (!soap_valid_socket(soap_bind(soap, "127.0.0.1", options.port, kBacklog))) {
-        soap_print_fault(soap, stderr);
+        std::fprintf(stderr, "devcfg-server: cannot listen on 127.0.0.1 port %d: %s\n",
+                     options.port,
+                     soap->errnum == EADDRINUSE ? "the port is in use by another program"
+                     : soap->errnum != 0        ? std::strerror(soap->errnum)
+                                                : "the SOAP runtime could not bind");
         pandel::soap::ReleaseContext(soap);
         return 1;
     }
@@ -226,9 +301,8 @@ int main(int argc, char** argv) {
             break;
         }
         ++requestNumber;
-        if (pandel_devcfg_server::pandel_devcfg_server_serve(soap) != SOAP_OK &&
-            options.answer != Answer::Fault && soap->error < SOAP_STOP)
-            soap_print_fault(soap, stderr);
+        ServeConnection(soap);
+        soap_closesock(soap);
         soap_destroy(soap);
         soap_end(soap);
     }

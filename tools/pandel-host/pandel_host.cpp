@@ -1,15 +1,16 @@
 // pandel-host: loads a plug-in library the way the agent does and drives its exports from the
 // command line, printing every call the plug-in makes on the host's command object.
 //
-//   pandel-host --plugin LIB [--agent-dir DIR] [--body-size N] [--no-terminator] CALL...
-//   CALL: InitModule | UninitModule | GetInfo | RunTimeRoutine | GetPluginVersion | SetDbg
-//         | PostCommand NAME BODYFILE
-#include "diag/err_obj.h"
+// Usage: pandel-host --help.
+#include "platform/platform.h"
 #include "platform/shared_library.h"
 #include "platform/wide_text.h"
 #include "plugin/host_command.h"
+#include "tools/common/tool_options.h"
+#include "tools/pandel-host/host_catch.h"
 
 #include <cinttypes>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,7 @@ using pandel::IHostBodyInfo;
 using pandel::IHostCommand;
 using pandel::IHostCommandBody;
 
-constexpr int kExitUsage = 2;
+using pandel::tools::kExitUsage;
 constexpr int kExitLoad = 1;
 constexpr int kExitErrObj = 3;
 
@@ -122,14 +123,21 @@ private:
     Body& body_;
 };
 
-int Usage() {
-    std::fprintf(stderr, "usage: pandel-host --plugin LIB [--agent-dir DIR] [--body-size N] "
-                         "[--no-terminator] CALL...\n"
-                         "  CALL: InitModule | UninitModule | GetInfo | RunTimeRoutine | "
-                         "GetPluginVersion | SetDbg\n"
-                         "        | PostCommand NAME BODYFILE   (BODYFILE in UTF-8)\n");
-    return kExitUsage;
-}
+const pandel::tools::ToolUsage kUsage = {
+    "pandel-host",
+    "pandel-host --plugin LIB [--agent-dir DIR] [--body-size N] [--no-terminator] CALL...\n"
+    "  CALL: InitModule | UninitModule | GetInfo | RunTimeRoutine | GetPluginVersion | SetDbg\n"
+    "        | PostCommand NAME BODYFILE   (BODYFILE in UTF-8, delivered as UTF-16)\n",
+    "\nLoads the plug-in LIB as the agent does and calls each CALL in order, printing every call\n"
+    "the plug-in makes on the host's command object and each export's result.\n"
+    "  --plugin LIB       the plug-in library to load\n"
+    "  --agent-dir DIR    load DIR's agent library first: the plug-in reads DIR/Conf/agent.xml\n"
+    "  --body-size N      report N bytes as the body's size (-2147483648 to 2147483647)\n"
+    "  --no-terminator    deliver the body without its null character\n"
+    "  --help, --version  this text; the version\n"
+    "Exit status: 0 done, 1 a library or export could not be loaded, 2 wrong usage,\n"
+    "3 an ErrObj escaped PostCommand. Lines on standard error come from the plug-in (its log\n"
+    "place, the SOAP runtime's faults); see pandel-doctor for what they mean.\n"};
 
 bool IsSimpleExport(const std::string& name) {
     for (const char* simple : kSimpleExports) {
@@ -139,31 +147,43 @@ bool IsSimpleExport(const std::string& name) {
     return false;
 }
 
-std::optional<Options> ParseOptions(int argc, char** argv) {
+Options ParseOptions(int argc, char** argv) {
+    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (arg == "--plugin" && hasValue) {
-            options.plugin = argv[++i];
-        } else if (arg == "--agent-dir" && hasValue) {
-            options.agentDir = argv[++i];
-        } else if (arg == "--body-size" && hasValue) {
-            options.bodySize = static_cast<std::int32_t>(std::strtol(argv[++i], nullptr, 10));
+        if (arg == "--plugin") {
+            options.plugin = pandel::tools::OptionValue(kUsage, argc, argv, i);
+        } else if (arg == "--agent-dir") {
+            options.agentDir = pandel::tools::OptionValue(kUsage, argc, argv, i);
+        } else if (arg == "--body-size") {
+            const char* value = pandel::tools::OptionValue(kUsage, argc, argv, i);
+            options.bodySize = static_cast<std::int32_t>(
+                pandel::tools::NumberOption(kUsage, arg, value, INT32_MIN, INT32_MAX));
         } else if (arg == "--no-terminator") {
             options.terminator = false;
         } else if (IsSimpleExport(arg)) {
             options.calls.push_back(arg);
-        } else if (arg == "PostCommand" && i + 2 < argc) {
-            options.calls.push_back(arg);
-            options.calls.push_back(argv[++i]);
-            options.calls.push_back(argv[++i]);
+        } else if (arg == "PostCommand") {
+            if (i + 2 >= argc)
+                pandel::tools::UsageError(kUsage, "PostCommand needs a NAME and a BODYFILE");
+            const std::string name = argv[++i];
+            const std::string bodyFile = argv[++i];
+            // A directory or a device would reach the plug-in as an empty or endless body.
+            const std::string problem = pandel::tools::InputFileProblem(bodyFile);
+            if (!problem.empty())
+                pandel::tools::UsageError(kUsage, "PostCommand body file: " + problem);
+            options.calls.insert(options.calls.end(), {arg, name, bodyFile});
+        } else if (!arg.empty() && arg[0] == '-') {
+            pandel::tools::UsageError(kUsage, "unknown option " + arg);
         } else {
-            return std::nullopt;
+            pandel::tools::UsageError(kUsage, "unknown call " + arg);
         }
     }
-    if (options.plugin.empty() || options.calls.empty())
-        return std::nullopt;
+    if (options.plugin.empty())
+        pandel::tools::UsageError(kUsage, "--plugin LIB is required");
+    if (options.calls.empty())
+        pandel::tools::UsageError(kUsage, "no CALL given");
     return options;
 }
 
@@ -174,6 +194,17 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+constexpr std::size_t kDescriptionSize = 4096;
+
+// pandel-host-catch, from the directory of this executable.
+platform::SharedLibrary OpenHostCatch() {
+    const std::string self = platform::Current().HostExecutablePath();
+    const std::size_t cut = self.find_last_of("/\\");
+    const std::string dir = cut == std::string::npos ? std::string() : self.substr(0, cut + 1);
+    return platform::SharedLibrary::Open(dir +
+                                         platform::SharedLibraryFileName(kHostCatchLibraryName));
 }
 
 using SimpleExport = std::int32_t (*)();
@@ -197,26 +228,30 @@ int RunPostCommand(const platform::SharedLibrary& plugin, const Options& options
     auto size = static_cast<std::int32_t>(text.size() * sizeof(char16_t));
     Body body(text, options.bodySize.value_or(size));
     Command command(platform::Utf8ToUtf16(name), body);
-    try {
-        std::int32_t result = post(&command);
-        Say("PostCommand %s %s -> %" PRId32 "\n", name.c_str(), bodyFile.c_str(), result);
-    } catch (pandel::ErrObj& error) {
-        std::int32_t code = error.GetCode();
-        std::string description = platform::Utf16ToUtf8(error.GetDescription());
-        Say("PostCommand %s %s -> ErrObj code=%" PRId32 " (0x%08" PRIX32 ") description=%s\n",
-            name.c_str(), bodyFile.c_str(), code, static_cast<std::uint32_t>(code),
-            description.c_str());
-        return kExitErrObj;
+    platform::SharedLibrary catcher = OpenHostCatch();
+    auto deliver = reinterpret_cast<HostCatchFunction>(catcher.Symbol(kHostCatchFunctionName));
+    if (deliver == nullptr) {
+        std::fprintf(stderr, "pandel-host: cannot load %s beside pandel-host: %s\n",
+                     platform::SharedLibraryFileName(kHostCatchLibraryName).c_str(),
+                     platform::SharedLibrary::Error().c_str());
+        return kExitLoad;
     }
-    return 0;
+    std::int32_t result = 0;
+    std::int32_t code = 0;
+    char description[kDescriptionSize] = {};
+    if (deliver(post, &command, &result, &code, description, sizeof description) == 0) {
+        Say("PostCommand %s %s -> %" PRId32 "\n", name.c_str(), bodyFile.c_str(), result);
+        return 0;
+    }
+    Say("PostCommand %s %s -> ErrObj code=%" PRId32 " (0x%08" PRIX32 ") description=%s\n",
+        name.c_str(), bodyFile.c_str(), code, static_cast<std::uint32_t>(code), description);
+    return kExitErrObj;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::optional<Options> options = ParseOptions(argc, argv);
-    if (!options)
-        return Usage();
+    const Options options = ParseOptions(argc, argv);
 
 #if defined(_WIN32)
     // The agent starts COM on the thread that calls the plug-in; the plug-in reads the agent's
@@ -226,8 +261,8 @@ int main(int argc, char** argv) {
 
     // The agent's own library is loaded first; the plug-in finds Conf/agent.xml beside it.
     platform::SharedLibrary agent;
-    if (!options->agentDir.empty()) {
-        agent = platform::SharedLibrary::Open(options->agentDir + "/" +
+    if (!options.agentDir.empty()) {
+        agent = platform::SharedLibrary::Open(options.agentDir + "/" +
                                               platform::SharedLibraryFileName("LibUpload"));
         if (!agent.IsOpen()) {
             std::fprintf(stderr, "pandel-host: cannot load the agent library: %s\n",
@@ -235,17 +270,17 @@ int main(int argc, char** argv) {
             return kExitLoad;
         }
     }
-    platform::SharedLibrary plugin = platform::SharedLibrary::Open(options->plugin);
+    platform::SharedLibrary plugin = platform::SharedLibrary::Open(options.plugin);
     if (!plugin.IsOpen()) {
-        std::fprintf(stderr, "pandel-host: cannot load %s: %s\n", options->plugin.c_str(),
+        std::fprintf(stderr, "pandel-host: cannot load %s: %s\n", options.plugin.c_str(),
                      platform::SharedLibrary::Error().c_str());
         return kExitLoad;
     }
 
-    const std::vector<std::string>& calls = options->calls;
+    const std::vector<std::string>& calls = options.calls;
     for (std::size_t i = 0; i < calls.size(); ++i) {
         if (calls[i] == "PostCommand") {
-            int status = RunPostCommand(plugin, *options, calls[i + 1], calls[i + 2]);
+            int status = RunPostCommand(plugin, options, calls[i + 1], calls[i + 2]);
             if (status != 0)
                 return status;
             i += 2;

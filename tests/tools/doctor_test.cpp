@@ -1,0 +1,296 @@
+// pandel-doctor as a process on a terminal laid out in a temporary directory: one broken setup
+// per check, each asserting the line that explains it and the exit status.
+#include "tests/report/report_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_root.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pandel::test {
+namespace {
+
+constexpr int kReady = 0;
+constexpr int kNotReady = 1;
+
+std::string Build(const std::string& relative) {
+    return std::string(PANDEL_BUILD_DIR) + "/" + relative;
+}
+
+std::string AgentXml(const std::string& ip, const std::string& port,
+                     const std::string& app = "DeviceManager",
+                     const std::string& endpoint = "<RemoteAppEndpoint>DeviceConfig"
+                                                   "</RemoteAppEndpoint>") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Root><Server><Ip>" + ip + "</Ip><Port>" +
+           port + "</Port><RemoteApp>" + app + "</RemoteApp>" + endpoint + "</Server></Root>\n";
+}
+
+// A terminal: PANDEL_ROOT with C/, the agent's directory with its library and Conf/agent.xml
+// pointing at a loopback port, the host's directory, and the stand-in imaging library.
+class Terminal {
+public:
+    Terminal() {
+        MakeDirectories(agentDir() + "/Conf");
+        MakeDirectories(hostDir() + "/Conf");
+        const std::string library = ReadFile(Build("tools/libupload/libLibUpload.so"));
+        WriteFile(agentDir() + "/libLibUpload.so", library);
+        WriteFile(agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "8080"));
+        env_["PANDEL_ROOT"] = root_.path();
+        env_["LD_LIBRARY_PATH"] = Build("tools/xpe-client");
+    }
+
+    std::string agentDir() const { return root_.Sub("agent"); }
+    std::string hostDir() const { return root_.Sub("host"); }
+    const TempRoot& root() const { return root_; }
+    std::map<std::string, std::string>& env() { return env_; }
+
+    ProcessResult Doctor(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {Build("tools/pandel-doctor/pandel-doctor"), "--agent-dir",
+                                         agentDir(), "--host-dir", hostDir()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return RunProcess(argv, env_, 60000);
+    }
+
+private:
+    TempRoot root_;
+    std::map<std::string, std::string> env_;
+};
+
+// The one line of out that begins with prefix; empty when there is none.
+std::string LineStarting(const std::string& out, const std::string& prefix) {
+    std::size_t at = out.rfind("\n" + prefix);
+    std::size_t start = out.compare(0, prefix.size(), prefix) == 0 ? 0
+                        : at == std::string::npos                  ? std::string::npos
+                                                                   : at + 1;
+    if (start == std::string::npos)
+        return std::string();
+    return out.substr(start, out.find('\n', start) - start);
+}
+
+struct BrokenSetup {
+    const char* name;
+    std::function<void(Terminal&)> breakIt;
+    std::string linePrefix; // the line that must explain it
+    std::string lineHolds;  // and what it must say
+    int exitCode;
+};
+
+void HoldLock(Terminal& terminal, const std::string& name, int& fd) {
+    MakeDirectories(terminal.root().Sub("locks"));
+    fd = open(terminal.root().Sub("locks/" + name).c_str(), O_RDONLY | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+}
+
+TEST(Doctor, EachBrokenSetupIsNamedWithItsFixAndExitStatus) {
+    int heldFd = -1;
+    const std::vector<BrokenSetup> cases = {
+        {"healthy", [](Terminal&) {}, "[ ok ] service URL:",
+         "reports would use http://127.0.0.1:8080/DeviceManager/DeviceConfig", kReady},
+        {"agent.xml missing",
+         [](Terminal& t) { unlink((t.agentDir() + "/Conf/agent.xml").c_str()); },
+         "[FAIL] agent.xml:", "cannot be read at ", kNotReady},
+        {"agent.xml not well-formed",
+         [](Terminal& t) { WriteFile(t.agentDir() + "/Conf/agent.xml", "<Root><Server>"); },
+         "[FAIL] agent.xml:", "not well-formed XML", kNotReady},
+        {"RemoteAppEndpoint missing",
+         [](Terminal& t) {
+             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "8080", "A", ""));
+         },
+         "[FAIL] agent.xml RemoteAppEndpoint:", "missing (/Root/Server/RemoteAppEndpoint)",
+         kNotReady},
+        {"agent library not in --agent-dir",
+         [](Terminal& t) { unlink((t.agentDir() + "/libLibUpload.so").c_str()); },
+         "[FAIL] agent library:", "cannot load", kNotReady},
+        {"server 0.0.0.0",
+         [](Terminal& t) {
+             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("0.0.0.0", "8080"));
+         },
+         "[FAIL] service URL:", "because it holds http://0.0.0.0", kNotReady},
+        {"empty values",
+         [](Terminal& t) { WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("", "")); },
+         "[FAIL] service URL:", "because its port is not a number from 1 to 65535", kNotReady},
+        {"port out of range",
+         [](Terminal& t) {
+             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "70000"));
+         },
+         "[FAIL] service URL:", "because its port is not a number from 1 to 65535", kNotReady},
+        {"white space inside a value",
+         [](Terminal& t) {
+             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("server one", "8080"));
+         },
+         "[FAIL] service URL:", "because it holds white space or a control byte", kNotReady},
+        {"URL too long",
+         [](Terminal& t) {
+             WriteFile(t.agentDir() + "/Conf/agent.xml",
+                       AgentXml("127.0.0.1", "8080", std::string(300, 'a')));
+         },
+         "[FAIL] service URL:", "not ASCII or longer than 259 characters", kNotReady},
+        {"proxy word in capitals",
+         [](Terminal& t) {
+             WriteFile(t.hostDir() + "/Conf/ProxyInfo.xml", "proxy.test 3128 True\n");
+         },
+         "[warn] ProxyInfo.xml:", "'proxy.test' '3128' 'True': proxy not enabled", kReady},
+        {"proxy enabled, loopback service",
+         [](Terminal& t) {
+             WriteFile(t.hostDir() + "/Conf/ProxyInfo.xml", "proxy.test 3128 true\n");
+         },
+         "[ ok ] endpoint:", "never goes through the proxy", kReady},
+        {"proxy enabled, remote service",
+         [](Terminal& t) {
+             WriteFile(t.hostDir() + "/Conf/ProxyInfo.xml", "proxy.test 3128 true\n");
+             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("server.test", "8080"));
+         },
+         "[ ok ] endpoint:",
+         "reports go to http://proxy.test:3128/DeviceManager/DeviceConfig (the proxy)", kReady},
+        {"control bytes in the proxy file are shown, not sent to the terminal",
+         [](Terminal& t) {
+             WriteFile(t.hostDir() + "/Conf/ProxyInfo.xml", "\x1b[2J 3128 \xB4\xFA\n");
+         },
+         "[warn] ProxyInfo.xml:", "'\\x1B[2J' '3128' '\\xB4\\xFA'", kReady},
+        {"log place missing", [](Terminal& t) { rmdir(t.root().Sub("C").c_str()); },
+         "[warn] log:", "the module says \"Cannot open log file:...\" on standard error", kReady},
+        {"log switch set",
+         [](Terminal& t) {
+             const std::string key =
+                 t.root().Sub("registry/HKEY_LOCAL_MACHINE/Software/Orvane/LogModule");
+             MakeDirectories(key);
+             WriteFile(key + "/PluginPandel", "");
+         },
+         "[warn] log switch PluginPandel:", "so the channel writes nothing", kReady},
+        {"imaging library missing",
+         [](Terminal& t) { t.env()["LD_LIBRARY_PATH"] = t.root().Sub("nowhere"); },
+         "[FAIL] imaging library:", "libXPePandelClient.so cannot be loaded", kNotReady},
+        {"imaging library without its functions",
+         [](Terminal& t) {
+             MakeDirectories(t.root().Sub("lib"));
+             WriteFile(t.root().Sub("lib/libXPePandelClient.so"),
+                       ReadFile(Build("tools/libupload/libLibUpload.so")));
+             t.env()["LD_LIBRARY_PATH"] = t.root().Sub("lib");
+         },
+         "[FAIL] imaging library:",
+         "lacks CheckFilesExistWhenUpload, CheckSupportNC, CheckUpdateUserExist, UploadByNC, "
+         "UploadImgWithAdapter, RestoreByNC, RestoreImgWithAdapter, GetAdapterCount, "
+         "EnableAdapter",
+         kNotReady},
+        {"lock held by another process",
+         [&heldFd](Terminal& t) { HoldLock(t, "h_Proxylock", heldFd); },
+         "[warn] lock h_Proxylock:", "held by another process", kReady},
+        {"lock place not a regular file",
+         [](Terminal& t) { MakeDirectories(t.root().Sub("locks/h_TryGetIpLock_uuid")); },
+         "[warn] lock h_TryGetIpLock_uuid:", "cannot be had", kReady},
+    };
+    for (const BrokenSetup& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal terminal;
+        c.breakIt(terminal);
+        const ProcessResult run = terminal.Doctor();
+        if (heldFd >= 0) {
+            close(heldFd);
+            heldFd = -1;
+        }
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.out << run.err;
+        const std::string line = LineStarting(run.out, c.linePrefix);
+        EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << "line: " << line << "\n" << run.out;
+        if (c.linePrefix.rfind("[ ok ]", 0) != 0) {
+            EXPECT_NE(std::string::npos, line.find(" -- fix: ")) << line;
+        }
+        // The findings are the whole of standard output; the module prints nothing there.
+        EXPECT_EQ(std::string::npos, run.out.find('\xB4')) << run.out;
+    }
+}
+
+struct ProbeCase {
+    const char* name;
+    std::string answer; // empty: nothing listens on the port
+    std::string lineHolds;
+    int exitCode;
+    LoopbackServer::Mode mode = LoopbackServer::Mode::Answer;
+};
+
+TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
+    const std::string ok = "<s:SetResponse><s:r>5</s:r></s:SetResponse>";
+    const std::string fault = "<SOAP-ENV:Fault><faultcode>SOAP-ENV:%s</faultcode>"
+                              "<faultstring>told to</faultstring></SOAP-ENV:Fault>";
+    auto faultOf = [&](const std::string& code) {
+        std::string body = fault;
+        return body.replace(body.find("%s"), 2, code);
+    };
+    const std::vector<ProbeCase> cases = {
+        {"answered", HttpResponse(200, Soap11(ok)), "the server answered SetResponse r=5", kReady},
+        {"nothing listens", "", "result 28, no connection", kNotReady},
+        {"Client fault", HttpResponse(500, Soap11(faultOf("Client"))),
+         "result 1, SOAP Client fault", kNotReady},
+        {"Server fault", HttpResponse(500, Soap11(faultOf("Server"))),
+         "result 2, SOAP Server fault", kNotReady},
+        {"no r", HttpResponse(200, Soap11("<s:SetResponse></s:SetResponse>")),
+         "result 44, the SetResponse has no r", kNotReady},
+        {"not a SetResponse", HttpResponse(200, Soap11("<s:GetResponse></s:GetResponse>")),
+         "result 3, the answer is not a SetResponse", kNotReady},
+        {"HTTP status", HttpResponse(404, "not here"),
+         "result 404, the server answered with this HTTP status", kNotReady},
+        {"closed without an answer", "unused", "result -1, no answer", kNotReady,
+         LoopbackServer::Mode::CloseWithoutAnswer},
+    };
+    for (const ProbeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal terminal;
+        std::uint16_t port = 0;
+        std::unique_ptr<LoopbackServer> server;
+        if (!c.answer.empty()) {
+            server = std::make_unique<LoopbackServer>(c.answer, c.mode);
+            port = server->port();
+        } else {
+            LoopbackServer closed; // a port that was free a moment ago
+            port = closed.port();
+        }
+        WriteFile(terminal.agentDir() + "/Conf/agent.xml",
+                  AgentXml("127.0.0.1", std::to_string(port)));
+        const ProcessResult run = terminal.Doctor({"--probe"});
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.out << run.err;
+        const std::string line =
+            LineStarting(run.out, c.exitCode == kReady ? "[ ok ] probe:" : "[FAIL] probe:");
+        EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << run.out;
+        EXPECT_NE(std::string::npos, line.find("sent <Root ID=\"")) << line;
+        // The module's own lines (GBK proxy text, fault printout) go to standard error.
+        EXPECT_EQ(std::string::npos, run.out.find('\xB4')) << run.out;
+        if (server) {
+            EXPECT_EQ(1u, server->Requests().size());
+        }
+    }
+}
+
+TEST(Doctor, ProbeWithoutServiceUrlSendsNothing) {
+    Terminal terminal;
+    unlink((terminal.agentDir() + "/Conf/agent.xml").c_str());
+    const ProcessResult run = terminal.Doctor({"--probe"});
+    EXPECT_EQ(kNotReady, run.exitCode);
+    EXPECT_NE(std::string::npos,
+              LineStarting(run.out, "[FAIL] probe:").find("not sent: there is no service URL"))
+        << run.out;
+}
+
+TEST(Doctor, JsonCarriesTheVerdictAndEachFinding) {
+    Terminal terminal;
+    WriteFile(terminal.agentDir() + "/Conf/agent.xml", AgentXml("0.0.0.0", "8080"));
+    const ProcessResult run = terminal.Doctor({"--json"});
+    EXPECT_EQ(kNotReady, run.exitCode);
+    EXPECT_EQ(0u, run.out.rfind("{\"ready\": false, \"findings\": [", 0)) << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("{\"check\": \"service URL\", \"status\": \"fail\", \"text\": "
+                           "\"'http://0.0.0.0:8080/DeviceManager/DeviceConfig' would be refused"))
+        << run.out;
+    EXPECT_EQ("]}\n", run.out.substr(run.out.size() - 3));
+}
+
+} // namespace
+} // namespace pandel::test

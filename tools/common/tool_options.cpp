@@ -1,0 +1,72 @@
+// The tools' shared command-line behaviour.
+#include "tools/common/tool_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace pandel::tools {
+
+const char* ToolVersion() {
+    return PANDEL_VERSION;
+}
+
+void HandleHelpAndVersion(const ToolUsage& usage, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("usage: %s%s", usage.synopsis, usage.details);
+            std::fflush(stdout);
+            std::exit(0);
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", usage.name, ToolVersion());
+            std::fflush(stdout);
+            std::exit(0);
+        }
+    }
+}
+
+void UsageError(const ToolUsage& usage, const std::string& what) {
+    std::fprintf(stderr, "%s: %s\nusage: %sTry '%s --help' for more.\n", usage.name, what.c_str(),
+                 usage.synopsis, usage.name);
+    std::exit(kExitUsage);
+}
+
+std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, const char* text,
+                          std::int64_t min, std::int64_t max) {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    const bool whole = end != text && *end == '\0' && errno == 0;
+    if (!whole || value < min || value > max) {
+        UsageError(usage, option + " takes a whole number from " + std::to_string(min) + " to " +
+                              std::to_string(max) + ", not '" + text + "'");
+    }
+    return value;
+}
+
+const char* OptionValue(const ToolUsage& usage, int argc, char** argv, int& i) {
+    if (i + 1 >= argc)
+        UsageError(usage, std::string(argv[i]) + " needs a value");
+    return argv[++i];
+}
+
+std::string InputFileProblem(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        return path + " does not exist";
+    if (!std::filesystem::is_regular_file(status))
+        return path + " is not a regular file";
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return path + " cannot be read";
+    return std::string();
+}
+
+} // namespace pandel::tools
