@@ -1,6 +1,7 @@
 // The XML store and the service URL beside plain libxml2 doing the same work on the same input:
 // a Download document and its seven reads (small, and padded to 1 MB), and Conf/agent.xml with
 // its four reads.
+#include "bench/paired.h"
 #include "config/agent_config.h"
 #include "platform/platform.h"
 #include "platform/shared_library.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -176,37 +178,50 @@ struct Inputs {
 };
 Inputs* inputs = nullptr;
 
-void BM_StoreDownload(benchmark::State& state, const std::u16string* document) {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(pandel::ReadDownloadCommand(*document));
+bool StoreDownload(const std::u16string& document) {
+    benchmark::DoNotOptimize(pandel::ReadDownloadCommand(document));
+    return true;
 }
 
-void BM_PlainDownload(benchmark::State& state, const std::u16string* document) {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(PlainReadDownload(*document));
+bool PlainDownload(const std::u16string& document) {
+    benchmark::DoNotOptimize(PlainReadDownload(document));
+    return true;
 }
 
-void BM_GetServerUrl(benchmark::State& state) {
-    for (auto _ : state) {
-        std::u16string url;
-        pandel::GetServerUrl(url);
-        benchmark::DoNotOptimize(url);
-    }
+bool ModuleServerUrl() {
+    std::u16string url;
+    return pandel::GetServerUrl(url) == 0;
 }
 
-void BM_PlainServerUrl(benchmark::State& state) {
-    for (auto _ : state) {
-        std::u16string url;
-        PlainServerUrl(inputs->agentFile, url);
-        benchmark::DoNotOptimize(url);
-    }
+bool PlainUrl() {
+    std::u16string url;
+    return PlainServerUrl(inputs->agentFile, url) == 0;
 }
 
 // The one step of GetServerUrl the baseline does not take: finding the agent library's path.
-void BM_AgentLibraryLookup(benchmark::State& state) {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(platform::Current().LoadedLibraryPath(
-            platform::SharedLibraryFileName(pandel::kAgentLibraryName)));
+bool AgentLibraryLookup() {
+    return !platform::Current()
+                .LoadedLibraryPath(platform::SharedLibraryFileName(pandel::kAgentLibraryName))
+                .empty();
+}
+
+std::vector<pandel::bench::Comparison> Comparisons() {
+    return {
+        {"CXmlConfig + 7 reads, Download",
+         [] { return StoreDownload(inputs->small); },
+         [] { return PlainDownload(inputs->small); },
+         1.05,
+         {},
+         {}},
+        {"CXmlConfig + 7 reads, 1 MB",
+         [] { return StoreDownload(inputs->large); },
+         [] { return PlainDownload(inputs->large); },
+         1.00,
+         {},
+         {}},
+        {"GetServerUrl, Conf/agent.xml", ModuleServerUrl, PlainUrl, 0.75, {}, {}},
+        {"agent library look-up alone", AgentLibraryLookup, {}, 0, {}, {}},
+    };
 }
 
 bool SameFields(const pandel::DownloadCommand& a, const pandel::DownloadCommand& b) {
@@ -262,24 +277,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "config_bench: large document %zu bytes of UTF-8\n",
                  LargeDownload().size());
 
-    benchmark::RegisterBenchmark("BM_StoreDownload/small", BM_StoreDownload, &in.small)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("BM_PlainDownload/small", BM_PlainDownload, &in.small)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("BM_StoreDownload/1MB", BM_StoreDownload, &in.large)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_PlainDownload/1MB", BM_PlainDownload, &in.large)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_GetServerUrl", BM_GetServerUrl)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("BM_PlainServerUrl", BM_PlainServerUrl)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("BM_AgentLibraryLookup", BM_AgentLibraryLookup)
-        ->Unit(benchmark::kMicrosecond);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = pandel::bench::RunCommandLine(Comparisons(), argc, argv);
     inputs = nullptr;
     agent = platform::SharedLibrary();
-    return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? 0 : 1;
+    return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? status : 1;
 }

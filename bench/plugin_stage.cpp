@@ -76,7 +76,7 @@ PluginStage::PluginStage(const std::string& journalPath) {
                   "</RemoteAppEndpoint></Server></Root>");
     WriteFile(root_ + "/agent/libLibUpload.so",
               ReadFile(BuildDir() + "/tools/libupload/libLibUpload.so"));
-    WriteFile(root_ + "/imaging.script", "");
+    ScriptImaging("");
     setenv("PANDEL_ROOT", root_.c_str(), 1);
     setenv("XPE_CLIENT_SCRIPT", (root_ + "/imaging.script").c_str(), 1);
     setenv("XPE_CLIENT_JOURNAL", journalPath.c_str(), 1);
@@ -97,6 +97,10 @@ PluginStage::~PluginStage() {
     agent_ = platform::SharedLibrary();
     server_.reset();
     RemoveTree(root_);
+}
+
+void PluginStage::ScriptImaging(const std::string& lines) {
+    WriteFile(root_ + "/imaging.script", lines);
 }
 
 std::string PluginStage::UploadDocument() {

@@ -31,6 +31,8 @@ public:
 
     std::int32_t Post(pandel::IHostCommand& command) { return post_(&command); }
     AnsweringServer& server() { return *server_; }
+    // Replaces the stand-in imaging library's script (read afresh at each of its calls).
+    void ScriptImaging(const std::string& lines);
 
     // A Download document of FileType 7: adapter-mode upload, which the stand-in runs at once.
     static std::string UploadDocument();

@@ -8,34 +8,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c < 0x10000) {
-        out.push_back(static_cast<char16_t>(c));
-        return;
-    }
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 | (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 | (c & 0x3FF)));
-}
-
 bool IsHighSurrogate(char16_t u) {
     return u >= 0xD800 && u <= 0xDBFF;
 }
@@ -45,33 +17,80 @@ bool IsLowSurrogate(char16_t u) {
 
 } // namespace
 
+// Sized exactly first and then filled through a pointer: the texts converted are whole command
+// bodies and documents, and growing a string byte by byte costs more than the conversion. Both
+// passes are plain loops over the units for text without surrogates, and a straight copy for
+// ASCII, the common case.
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t u = text[i];
-        if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            char32_t c =
-                0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-            AppendUtf8(out, c);
-            ++i;
-        } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-            AppendUtf8(out, kReplacement);
-        } else {
-            AppendUtf8(out, u);
+    const std::size_t count = text.size();
+    const char16_t* units = text.data();
+    // Counted without branches so that the compiler can take many units at a time.
+    std::size_t extra = 0;
+    std::size_t surrogates = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t u = units[i];
+        extra += static_cast<std::size_t>(u >= 0x80) + static_cast<std::size_t>(u >= 0x800);
+        surrogates += static_cast<std::size_t>((u & 0xF800) == 0xD800);
+    }
+    if (extra == 0) {
+        std::string out(count, '\0');
+        char* ascii = out.data();
+        for (std::size_t i = 0; i < count; ++i)
+            ascii[i] = static_cast<char>(units[i]);
+        return out;
+    }
+    std::size_t bytes = count + extra;
+    if (surrogates != 0) {
+        // Counted as three bytes per unit above; a valid pair takes four for its two units.
+        for (std::size_t i = 0; i + 1 < count; ++i) {
+            if (IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1])) {
+                bytes -= 2;
+                ++i;
+            }
         }
+    }
+    std::string out(bytes, '\0');
+    char* p = out.data();
+    auto put = [&p](std::uint32_t byte) { *p++ = static_cast<char>(byte); };
+    for (std::size_t i = 0; i < count; ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            put(c);
+            continue;
+        }
+        if (c < 0x800) {
+            put(0xC0 | (c >> 6));
+            put(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (IsHighSurrogate(text[i]) && i + 1 < count && IsLowSurrogate(text[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
+            ++i;
+            put(0xF0 | (c >> 18));
+            put(0x80 | ((c >> 12) & 0x3F));
+            put(0x80 | ((c >> 6) & 0x3F));
+            put(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i]))
+            c = kReplacement;
+        put(0xE0 | (c >> 12));
+        put(0x80 | ((c >> 6) & 0x3F));
+        put(0x80 | (c & 0x3F));
     }
     return out;
 }
 
+// Never more UTF-16 units than UTF-8 bytes: sized for that, filled, then cut to what was written.
 std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
+    std::u16string out(text.size(), u'\0');
+    char16_t* p = out.data();
+    const std::size_t size = text.size();
     std::size_t i = 0;
-    while (i < text.size()) {
+    while (i < size) {
         auto b0 = static_cast<std::uint8_t>(text[i]);
         if (b0 < 0x80) {
-            out.push_back(b0);
+            *p++ = b0;
             ++i;
             continue;
         }
@@ -88,7 +107,7 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         std::size_t taken = 1;
         bool valid = length != 0;
         while (valid && taken < length) {
-            if (i + taken >= text.size()) {
+            if (i + taken >= size) {
                 valid = false;
                 break;
             }
@@ -103,13 +122,21 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         if (valid && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
             valid = false;
         if (!valid) {
-            out.push_back(static_cast<char16_t>(kReplacement));
+            *p++ = static_cast<char16_t>(kReplacement);
             i += 1;
             continue;
         }
-        AppendUtf16(out, c);
+        // A 4-byte sequence gives two units, a shorter one a single unit.
+        if (c < 0x10000) {
+            *p++ = static_cast<char16_t>(c);
+        } else {
+            c -= 0x10000;
+            *p++ = static_cast<char16_t>(0xD800 | (c >> 10));
+            *p++ = static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+        }
         i += length;
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

@@ -3,13 +3,12 @@
 #include "report/proxy_settings.h"
 
 #include "config/agent_config.h"
+#include "platform/regular_file.h"
 #include "platform/wide_text.h"
 #include "report/report_sender.h"
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +26,8 @@ constexpr const char* kEnableWord = "true";
 constexpr std::size_t kProxyWordCount = 3;
 constexpr std::size_t kMaxProxyWordLength = kProxyWordBufferSize - 1;
 constexpr std::size_t kMaxHostNameLength = 31; // the name must fit a 32-byte buffer with its NUL
+// The file is read in one piece up to this size; the three words must lie within it.
+constexpr std::size_t kMaxProxyFileBytes = 64 * 1024;
 
 // Lines on standard output are flushed at once: a host that ends abruptly must not lose them.
 void PrintLine(const char* text) {
@@ -52,13 +53,12 @@ private:
     platform::LockHandle lock_;
 };
 
-std::filesystem::path ProxyFilePath() {
+std::string ProxyFilePath() {
     std::u16string dir;
     GetHostDirectory(dir);
     // The directory ends in the platform's own separator; without one the path is relative.
     const char16_t separator = dir.empty() ? u'/' : dir.back();
-    return std::filesystem::u8path(
-        platform::Utf16ToUtf8(dir + kProxyFileDirectory + separator + kProxyFileName));
+    return platform::Utf16ToUtf8(dir + kProxyFileDirectory + separator + kProxyFileName);
 }
 
 bool IsWordSeparator(int c) {
@@ -72,23 +72,21 @@ struct ProxyWords {
 
 // Reads up to three white-space separated words. A word longer than its buffer ends the read:
 // such a file cannot name a proxy that fits the endpoint.
-ProxyWords ReadWords(std::istream& in) {
+ProxyWords ReadWords(const std::string& text) {
     ProxyWords result;
-    std::streambuf* buffer = in.rdbuf();
-    constexpr int kEnd = std::char_traits<char>::eof();
-    int c = buffer->sgetc();
+    std::size_t at = 0;
     for (std::string& word : result.words) {
-        while (c != kEnd && IsWordSeparator(c))
-            c = buffer->snextc();
-        while (c != kEnd && !IsWordSeparator(c)) {
-            if (word.size() == kMaxProxyWordLength) {
-                result.overlong = true;
-                return result;
-            }
-            word.push_back(static_cast<char>(c));
-            c = buffer->snextc();
+        while (at < text.size() && IsWordSeparator(text[at]))
+            ++at;
+        const std::size_t start = at;
+        while (at < text.size() && !IsWordSeparator(text[at]))
+            ++at;
+        if (at - start > kMaxProxyWordLength) {
+            result.overlong = true;
+            return result;
         }
-        if (c == kEnd)
+        word.assign(text, start, at - start);
+        if (at == text.size())
             break;
     }
     return result;
@@ -135,17 +133,14 @@ std::optional<std::string> EndpointPath(const std::string& url) {
 
 ProxyFileContent ReadProxyFile() {
     ProxyFileContent content;
-    const std::filesystem::path path = ProxyFilePath();
-    content.path = path.u8string();
+    content.path = ProxyFilePath();
     // Only a plain file: a directory is not a settings file, and a pipe would block the report.
-    std::error_code error;
-    std::ifstream file;
-    if (std::filesystem::is_regular_file(path, error))
-        file.open(path);
-    if (!file.is_open())
+    const std::optional<std::string> text =
+        platform::ReadRegularFile(content.path, kMaxProxyFileBytes);
+    if (!text)
         return content;
     content.opened = true;
-    ProxyWords read = ReadWords(file);
+    ProxyWords read = ReadWords(*text);
     for (std::size_t i = 0; i < kProxyWordCount; ++i)
         content.words[i] = AsText(read.words[i]);
     content.overlong = read.overlong;

@@ -35,9 +35,11 @@ void ReleaseContext(struct ::soap* context) {
         return;
     soap_clr_mime(context);
     soap_destroy(context);
-    soap_end(context);
+    // What soap_end would do but for its sweep of the temporary data and the runtime's two hash
+    // tables (several thousand slots), which finalising repeats anyway.
+    soap_dealloc(context, nullptr);
     soap_closesock(context);
-    soap_free(context); // finalises the context, then frees it
+    soap_free(context); // frees the temporary data, finalises the context, then frees it
 }
 
 } // namespace pandel::soap

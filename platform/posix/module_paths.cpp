@@ -71,12 +71,24 @@ std::string LoadedLibraryPath(const std::string& fileName) {
     return FileMappedAt(search.mappedAt);
 }
 
-std::string HostExecutablePath() {
+namespace {
+
+std::string ReadExecutableLink() {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path);
     if (n <= 0 || static_cast<size_t>(n) >= sizeof path)
         return {};
     return std::string(path, static_cast<size_t>(n));
+}
+
+} // namespace
+
+// The executable is the process's own for its whole life, and the path is kept as it was when
+// first seen, as Windows keeps the module name it loaded the program by: a program file moved or
+// deleted later does not move the host's directory. Looked up again until it has been had once.
+std::string HostExecutablePath() {
+    static const std::string first = ReadExecutableLink();
+    return first.empty() ? ReadExecutableLink() : first;
 }
 
 } // namespace platform::native

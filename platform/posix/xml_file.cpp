@@ -2,53 +2,13 @@
 #include "platform/xml_file.h"
 
 #include "platform/libxml_text.h"
+#include "platform/regular_file.h"
 #include "platform/wide_text.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 
 namespace platform {
 namespace {
-
-// The whole regular file, or nullopt. Opened without blocking so that a FIFO in its place
-// cannot hold the caller.
-std::optional<std::string> ReadRegularFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> content;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= kMaxXmlFileBytes) {
-        std::string data;
-        char chunk[65536];
-        bool failed = false;
-        for (;;) {
-            ssize_t n = read(fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                failed = true;
-                break;
-            }
-            if (n == 0)
-                break;
-            if (data.size() + static_cast<std::size_t>(n) > kMaxXmlFileBytes) {
-                failed = true; // grew while being read
-                break;
-            }
-            data.append(chunk, static_cast<std::size_t>(n));
-        }
-        if (!failed)
-            content = std::move(data);
-    }
-    close(fd);
-    return content;
-}
 
 // The node's text as a DOM without preserved white space gives it; nullopt when entity
 // replacement ran past its bounds.
@@ -88,8 +48,10 @@ struct ParsedFile {
 
 std::optional<std::vector<std::u16string>>
 ReadXmlNodeTexts(const std::string& path, const std::vector<std::string>& expressions) {
-    std::optional<std::string> content = ReadRegularFile(path);
-    if (!content || content->size() > static_cast<std::size_t>(INT_MAX))
+    // One byte more than the largest file read tells a larger file from one of that size.
+    std::optional<std::string> content = ReadRegularFile(path, kMaxXmlFileBytes + 1);
+    if (!content || content->size() > kMaxXmlFileBytes ||
+        content->size() > static_cast<std::size_t>(INT_MAX))
         return std::nullopt;
     libxml::InitParserOnce();
     ParsedFile file;

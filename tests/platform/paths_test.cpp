@@ -5,9 +5,14 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -36,6 +41,41 @@ TEST(Paths, HostExecutableIsThisProgram) {
     EXPECT_EQ(path.front(), '/');
     EXPECT_EQ(access(path.c_str(), X_OK), 0);
     EXPECT_NE(path.find("platform_tests"), std::string::npos);
+}
+
+// Run inside a copy of this program: renames the copy, then prints the host executable's path
+// before and after the move (a host's Conf/ProxyInfo.xml stays where the host was started from).
+constexpr const char* kMoveToVariable = "PANDEL_TEST_MOVE_EXECUTABLE_TO";
+
+TEST(PathsChild, DISABLED_HostExecutableMovedWhileRunning) {
+    const char* moveTo = std::getenv(kMoveToVariable);
+    ASSERT_NE(moveTo, nullptr);
+    const std::string before = platform::Real().HostExecutablePath();
+    ASSERT_EQ(std::rename(before.c_str(), moveTo), 0);
+    const std::string after = platform::Real().HostExecutablePath();
+    std::printf("before=%s\nafter=%s\n", before.c_str(), after.c_str());
+}
+
+TEST(Paths, HostExecutableKeptAsStartedFrom) {
+    TempRoot dir;
+    const std::string copy = dir.Sub("host");
+    const std::string moved = dir.Sub("moved");
+    {
+        std::ifstream in(platform::Real().HostExecutablePath(), std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+    const std::string command =
+        std::string(kMoveToVariable) + "='" + moved + "' '" + copy +
+        "' --gtest_also_run_disabled_tests "
+        "--gtest_filter=PathsChild.DISABLED_HostExecutableMovedWhileRunning > '" +
+        dir.Sub("out.txt") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(access(moved.c_str(), X_OK), 0);
+    const std::string out = pandel::test::ReadFile(dir.Sub("out.txt"));
+    EXPECT_NE(out.find("before=" + copy + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("after=" + copy + "\n"), std::string::npos) << out;
 }
 
 TEST(Paths, LoadedLibraryFoundByFileNameOnly) {

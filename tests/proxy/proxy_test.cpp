@@ -88,6 +88,12 @@ TEST_F(ProxyTest, SettingsFileDecidesTheRewriteTheFlagAndTheMessages) {
         {"no byte-order-mark handling", "\xEF\xBB\xBFH P true", "http://\xEF\xBB\xBFH:P/a/b", "",
          '1'},
         {"a NUL byte ends a word", std::string("H P true\0x", 10), "http://H:P/a/b", "", '1'},
+        {"a long file", "H P true " + std::string(200 * 1024, 'x'), "http://H:P/a/b", "", '1'},
+        {"much white space first", std::string(60 * 1024, ' ') + "H P true", "http://H:P/a/b", "",
+         '1'},
+        // The words are looked for in the file's first 64 KiB.
+        {"words beyond the first 64 KiB", std::string(64 * 1024, '\n') + "H P true", "",
+         kNotEnabled, '0'},
         {"case matters", "H P True", "", kNotEnabled, '0'},
         {"a longer word is not true", "H P truex", "", kNotEnabled, '0'},
         {"two words", "H P", "", kNotEnabled, '0'},
