@@ -29,15 +29,6 @@ bool LoadAndUnload() {
     return plugin.IsOpen() && plugin.Symbol("PostCommand") != nullptr;
 }
 
-long ResidentKib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -57,9 +48,9 @@ int main(int argc, char** argv) {
             if (!LoadAndUnload())
                 status = 1;
             if (i == kFirstMark)
-                std::printf("rss_after_%ld_kib %ld\n", kFirstMark, ResidentKib());
+                std::printf("rss_after_%ld_kib %ld\n", kFirstMark, pandel::bench::ResidentKib());
         }
-        std::printf("rss_after_%ld_kib %ld\n", cycles, ResidentKib());
+        std::printf("rss_after_%ld_kib %ld\n", cycles, pandel::bench::ResidentKib());
     } else {
         status = pandel::bench::RunCommandLine(
             {{"load and unload, warm", LoadAndUnload, {}, 0, {}, {}}}, argc, argv);

@@ -116,4 +116,13 @@ std::string PluginStage::DroppedDocument() {
     return document;
 }
 
+long ResidentKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
 } // namespace pandel::bench

@@ -50,4 +50,7 @@ private:
 // The build directory this program was built in (plugin/, tools/ below it).
 std::string BuildDir();
 
+// This process's resident memory in KiB, -1 when it cannot be read.
+long ResidentKib();
+
 } // namespace pandel::bench

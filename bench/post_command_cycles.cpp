@@ -16,15 +16,6 @@ namespace {
 
 constexpr long kFirstMark = 1000;
 
-long ResidentKib() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -41,9 +32,9 @@ int main(int argc, char** argv) {
         for (long i = 1; i <= cycles; ++i) {
             stage.Post(command);
             if (i == kFirstMark)
-                std::printf("rss_after_%ld_kib %ld\n", kFirstMark, ResidentKib());
+                std::printf("rss_after_%ld_kib %ld\n", kFirstMark, pandel::bench::ResidentKib());
         }
-        std::printf("rss_after_%ld_kib %ld\n", cycles, ResidentKib());
+        std::printf("rss_after_%ld_kib %ld\n", cycles, pandel::bench::ResidentKib());
         const auto reports = stage.server().requests();
         std::printf("reports %llu\n", static_cast<unsigned long long>(reports));
         if (reports != static_cast<unsigned long long>(cycles))
