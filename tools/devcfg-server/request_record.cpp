@@ -2,6 +2,7 @@
 #include "tools/devcfg-server/request_record.h"
 
 #include "platform/wide_text.h"
+#include "tools/common/json_text.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,42 +15,6 @@ const char* TextOrNone(const char* text) {
     return text != nullptr ? text : "(none)";
 }
 
-void AppendUnit(std::string& out, char16_t unit) {
-    switch (unit) {
-    case u'"':
-        out += "\\\"";
-        return;
-    case u'\\':
-        out += "\\\\";
-        return;
-    case u'\n':
-        out += "\\n";
-        return;
-    case u'\r':
-        out += "\\r";
-        return;
-    case u'\t':
-        out += "\\t";
-        return;
-    default:
-        break;
-    }
-    if (unit >= 0x20 && unit < 0x7F) {
-        out += static_cast<char>(unit);
-        return;
-    }
-    char escape[8];
-    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
-    out += escape;
-}
-
-void AppendString(std::string& out, const std::u16string& text) {
-    out += '"';
-    for (char16_t unit : text)
-        AppendUnit(out, unit);
-    out += '"';
-}
-
 void AppendField(std::string& out, const char* name, const char* value) {
     out += ",\"";
     out += name;
@@ -58,7 +23,7 @@ void AppendField(std::string& out, const char* name, const char* value) {
         out += "null";
         return;
     }
-    AppendString(out, platform::Utf8ToUtf16(value));
+    pandel::tools::AppendJsonString(out, platform::Utf8ToUtf16(value));
 }
 
 } // namespace
@@ -94,7 +59,7 @@ std::string JsonLine(const RequestRecord& record) {
         "{\"request\":" + std::to_string(record.number) + ",\"time\":\"" + record.time + "\"";
     if (!record.fault.empty()) {
         out += ",\"fault\":\"Client\",\"reason\":";
-        AppendString(out, platform::Utf8ToUtf16(record.fault));
+        pandel::tools::AppendJsonString(out, platform::Utf8ToUtf16(record.fault));
         return out + "}\n";
     }
     AppendField(out, "operation", record.operation.c_str());
@@ -103,7 +68,7 @@ std::string JsonLine(const RequestRecord& record) {
     AppendField(out, "to", record.to);
     AppendField(out, "action", record.action);
     out += ",\"report\":";
-    AppendString(out, record.report);
+    pandel::tools::AppendJsonString(out, record.report);
     return out + "}\n";
 }
 

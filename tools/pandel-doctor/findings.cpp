@@ -1,6 +1,9 @@
 // The findings and their two forms, for people and for machines.
 #include "tools/pandel-doctor/findings.h"
 
+#include "platform/wide_text.h"
+#include "tools/common/json_text.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -38,20 +41,9 @@ std::string Hex(unsigned char c) {
 }
 
 std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[7];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    std::string out;
+    pandel::tools::AppendJsonString(out, platform::Utf8ToUtf16(text));
+    return out;
 }
 
 const char* MarkText(Mark mark) {
