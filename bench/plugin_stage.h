@@ -23,10 +23,11 @@ class PluginStage {
 public:
     // Builds the directories under a fresh temporary directory and sets the environment the
     // module and the stand-in read (PANDEL_ROOT, XPE_CLIENT_SCRIPT, XPE_CLIENT_JOURNAL; the
-    // journal is journalPath, /dev/null by default). The stand-in's directory must already be on
-    // LD_LIBRARY_PATH: the loader reads it once, at process start. Exits the process with a
-    // message when anything is missing.
-    explicit PluginStage(const std::string& journalPath = "/dev/null");
+    // journal is journalPath, none by default: the stand-in's own file writes are no part of a
+    // task's cost). The stand-in's directory must already be on LD_LIBRARY_PATH: the loader
+    // reads it once, at process start. Exits the process with a message when anything is
+    // missing.
+    explicit PluginStage(const std::string& journalPath = "");
     ~PluginStage();
 
     std::int32_t Post(pandel::IHostCommand& command) { return post_(&command); }

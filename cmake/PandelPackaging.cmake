@@ -25,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/plugin)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME pluginpandel)
+# The module loads libxml2 at its first XML call, where dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libxml2 (>= ${LIBXML2_VERSION_STRING})")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "imaging plug-in module of a device-management agent
 The agent host loads libPluginPandel.so and drives it through seven entry

@@ -6,7 +6,9 @@
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
+#include <libxml/xpathInternals.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace pandel {
@@ -21,6 +23,71 @@ bool IsPathSpace(char16_t c) {
 
 bool IsDecimalSpace(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+bool IsNameStart(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool IsNameRest(char c) {
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// Whether the expression is nothing but child steps from the root with plain names
+// ("/Download/FileType"): ASCII names, no prefix, no white space, no predicate, axis or
+// function. Every path the module itself reads is one.
+bool IsPlainChildPath(const std::string& expression) {
+    std::size_t i = 0;
+    const std::size_t size = expression.size();
+    if (size == 0)
+        return false;
+    while (i < size) {
+        if (expression[i] != '/' || i + 1 >= size || !IsNameStart(expression[i + 1]))
+            return false;
+        i += 2;
+        while (i < size && IsNameRest(expression[i]))
+            ++i;
+    }
+    return true;
+}
+
+// What XPath selects for a plain child path, found by walking the tree instead of compiling
+// and running the expression: for each step, the element children without a namespace whose
+// name is the step's (XPath's test for an unprefixed name), taken parent by parent, which is
+// document order. A result as xmlXPathEvalExpression gives it; null when out of memory.
+xmlXPathObjectPtr SelectChildPath(xmlDocPtr document, const std::string& expression) {
+    std::vector<xmlNodePtr> current{reinterpret_cast<xmlNodePtr>(document)};
+    std::vector<xmlNodePtr> next;
+    std::string name;
+    for (std::size_t i = 1; i <= expression.size(); i += name.size() + 1) {
+        const std::size_t end = std::min(expression.find('/', i), expression.size());
+        name.assign(expression, i, end - i);
+        const auto* wanted = reinterpret_cast<const xmlChar*>(name.c_str());
+        next.clear();
+        for (xmlNodePtr parent : current) {
+            for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
+                if (child->type == XML_ELEMENT_NODE && child->ns == nullptr &&
+                    xmlStrEqual(child->name, wanted))
+                    next.push_back(child);
+            }
+        }
+        current.swap(next);
+        if (current.empty())
+            break;
+    }
+    xmlNodeSetPtr nodes = xmlXPathNodeSetCreate(nullptr);
+    if (nodes == nullptr)
+        return nullptr;
+    for (xmlNodePtr node : current) {
+        if (xmlXPathNodeSetAdd(nodes, node) != 0) {
+            xmlXPathFreeNodeSet(nodes);
+            return nullptr;
+        }
+    }
+    xmlXPathObjectPtr result = xmlXPathWrapNodeSet(nodes);
+    if (result == nullptr)
+        xmlXPathFreeNodeSet(nodes);
+    return result;
 }
 
 } // namespace
@@ -52,9 +119,13 @@ void DestroyXmlDocContext(XmlDocContext* context) {
 
 std::int32_t EvaluatePath(XmlDocContext& context, const std::u16string& path) {
     static constexpr char kNameStep[] = "/name()";
-    std::string expression = WideToUtf8(path);
     if (context.xpath == nullptr)
         return kPathNoContext;
+    std::string& expression = context.expression;
+    platform::Utf16ToUtf8(path, &expression);
+    const std::size_t zero = expression.find('\0');
+    if (zero != std::string::npos)
+        expression.resize(zero);
     if (context.lastResult != nullptr) {
         xmlXPathFreeObject(context.lastResult);
         context.lastResult = nullptr;
@@ -64,8 +135,11 @@ std::int32_t EvaluatePath(XmlDocContext& context, const std::u16string& path) {
     context.nameMode = nameStep != std::string::npos;
     if (context.nameMode)
         expression.resize(nameStep);
-    context.lastResult =
-        xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expression.c_str()), context.xpath);
+    if (context.document != nullptr && IsPlainChildPath(expression))
+        context.lastResult = SelectChildPath(context.document, expression);
+    else
+        context.lastResult = xmlXPathEvalExpression(
+            reinterpret_cast<const xmlChar*>(expression.c_str()), context.xpath);
     if (context.lastResult == nullptr)
         return kPathNotEvaluable;
     xmlNodeSetPtr nodes = context.lastResult->nodesetval;
@@ -91,6 +165,10 @@ std::u16string GetNodeText(const XmlDocContext& context, int index) {
     }
     if (context.nameMode)
         return Utf8ToWide(node->name);
+    // The common case, one text child, needs no collecting.
+    const xmlNode* child = node->children;
+    if (child != nullptr && child->next == nullptr && child->type == XML_TEXT_NODE)
+        return Utf8ToWide(child->content);
     std::optional<std::string> text =
         platform::libxml::BoundedText(context.document, node->children, false);
     return text ? platform::Utf8ToUtf16(*text) : std::u16string();

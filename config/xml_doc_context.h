@@ -18,7 +18,8 @@ struct XmlDocContext {
     xmlNodeSetPtr selection = nullptr;      // borrowed from lastResult
     xmlXPathContextPtr xpath = nullptr;     // owned; bound to document for the store's lifetime
     xmlXPathObjectPtr lastResult = nullptr; // owned; replaced at every evaluation
-    bool nameMode = false; // the last path ended in "/name()": texts read are node names
+    bool nameMode = false;  // the last path ended in "/name()": texts read are node names
+    std::string expression; // the last path as libxml2 reads it; kept for its room
 };
 
 // Results of EvaluatePath.

@@ -11,9 +11,9 @@ using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 
 // Connects to host (a name or an address) on port, trying the resolver's addresses in its
-// order, and gives up once giveUpMs have passed without an answer. The socket comes back
-// non-blocking, with TCP_NODELAY, ready for waits bounded by the caller. kNoSocket on failure,
-// with a short reason in *failure.
+// order, and gives up once giveUpMs have passed without an answer. The socket comes back ready
+// for SendSome and ReceiveSome (platform/socket_io.h). kNoSocket on failure, with a short reason
+// in *failure.
 SocketHandle ConnectTcp(const std::string& host, int port, int giveUpMs, std::string* failure);
 
 } // namespace platform

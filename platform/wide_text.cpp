@@ -21,7 +21,8 @@ bool IsLowSurrogate(char16_t u) {
 // bodies and documents, and growing a string byte by byte costs more than the conversion. Both
 // passes are plain loops over the units for text without surrogates, and a straight copy for
 // ASCII, the common case.
-std::string Utf16ToUtf8(std::u16string_view text) {
+void Utf16ToUtf8(std::u16string_view text, std::string* converted) {
+    std::string& out = *converted;
     const std::size_t count = text.size();
     const char16_t* units = text.data();
     // Counted without branches so that the compiler can take many units at a time.
@@ -33,11 +34,11 @@ std::string Utf16ToUtf8(std::u16string_view text) {
         surrogates += static_cast<std::size_t>((u & 0xF800) == 0xD800);
     }
     if (extra == 0) {
-        std::string out(count, '\0');
+        out.resize(count);
         char* ascii = out.data();
         for (std::size_t i = 0; i < count; ++i)
             ascii[i] = static_cast<char>(units[i]);
-        return out;
+        return;
     }
     std::size_t bytes = count + extra;
     if (surrogates != 0) {
@@ -49,7 +50,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
             }
         }
     }
-    std::string out(bytes, '\0');
+    out.resize(bytes);
     char* p = out.data();
     auto put = [&p](std::uint32_t byte) { *p++ = static_cast<char>(byte); };
     for (std::size_t i = 0; i < count; ++i) {
@@ -78,6 +79,11 @@ std::string Utf16ToUtf8(std::u16string_view text) {
         put(0x80 | ((c >> 6) & 0x3F));
         put(0x80 | (c & 0x3F));
     }
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    Utf16ToUtf8(text, &out);
     return out;
 }
 

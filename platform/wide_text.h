@@ -8,6 +8,8 @@ namespace platform {
 
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD; a valid pair becomes one 4-byte sequence.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same into *converted, whose room is reused (converted texts that come one after another).
+void Utf16ToUtf8(std::u16string_view text, std::string* converted);
 
 // UTF-8 to UTF-16. Every byte that does not begin a complete, shortest-form sequence of a
 // scalar value becomes U+FFFD; characters beyond U+FFFF become surrogate pairs.

@@ -3,7 +3,7 @@
 // closing Envelope tag, and a response is accepted only when it really is a SetResponse with r.
 #include "report/soap_exchange.h"
 
-#include "platform/socket_send.h"
+#include "platform/socket_io.h"
 #include "platform/tcp_connect.h"
 #include "report/soap_runtime.h"
 
@@ -31,13 +31,14 @@ constexpr const char* kEmptySoapAction = "";
 
 using Clock = std::chrono::steady_clock;
 
-// What one exchange adds to its context: the runtime's own steps that it wraps, the deadline of
-// the whole exchange, and what the receive step saw.
+// What one exchange adds to its context: the runtime's header step that it wraps, where the
+// response comes from, the deadline of the whole exchange, the connection's waits as the system
+// holds them, and what the receive step saw.
 struct ExchangeState {
     int (*runtimeHeaderWriter)(struct ::soap*, const char*, const char*) = nullptr;
-    std::size_t (*runtimeReceive)(struct ::soap*, char*, std::size_t) = nullptr;
-    int (*runtimeSend)(struct ::soap*, const char*, std::size_t) = nullptr;
+    ResponseSource source = nullptr;
     Clock::time_point deadline;
+    platform::SocketWaits waits;
     bool sawNul = false;
 };
 
@@ -49,15 +50,17 @@ std::chrono::microseconds TimeLeft(const ExchangeState& state) {
     return std::chrono::duration_cast<std::chrono::microseconds>(state.deadline - Clock::now());
 }
 
-// Sets the runtime's next wait to the smaller of its own time-out and what is left of the
-// exchange (the runtime reads a negative time-out as microseconds); false when nothing is left.
-bool BoundNextWait(const ExchangeState& state, int seconds, int* timeout) {
+// The next wait: the smaller of its own time-out and what is left of the exchange, in
+// milliseconds; false when nothing is left. The runtime's time-out is set to the same (it reads
+// a negative one as microseconds), so that its fault text names the wait that ran out.
+bool BoundNextWait(const ExchangeState& state, int seconds, int* timeout, int* waitMs) {
     const std::chrono::microseconds left = TimeLeft(state);
     if (left.count() <= 0)
         return false;
     const std::chrono::microseconds wait =
         std::min<std::chrono::microseconds>(left, std::chrono::seconds(seconds));
     *timeout = -static_cast<int>(std::max<std::chrono::microseconds::rep>(wait.count(), 1));
+    *waitMs = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
     return true;
 }
 
@@ -67,25 +70,59 @@ int WriteHttpHeader(struct ::soap* soap, const char* key, const char* value) {
     return StateOf(soap)->runtimeHeaderWriter(soap, key, value);
 }
 
+// The whole of data, as the runtime's send step must, each wait bounded anew.
 int SendWithinDeadline(struct ::soap* soap, const char* data, std::size_t length) {
     ExchangeState* state = StateOf(soap);
-    if (!BoundNextWait(*state, kSendTimeoutSeconds, &soap->send_timeout))
-        return SOAP_EOF;
-    return state->runtimeSend(soap, data, length);
+    soap->errnum = 0;
+    while (length > 0) {
+        int waitMs = 0;
+        if (!BoundNextWait(*state, kSendTimeoutSeconds, &soap->send_timeout, &waitMs))
+            return SOAP_EOF;
+        int error = 0;
+        const long sent = platform::SendSome(soap->socket, data, length, waitMs, &error);
+        if (sent < 0) {
+            soap->errnum = error;
+            return SOAP_EOF;
+        }
+        data += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return SOAP_OK;
+}
+
+std::size_t ReceiveFromConnection(struct ::soap* soap, char* buffer, std::size_t length) {
+    ExchangeState* state = StateOf(soap);
+    int waitMs = 0;
+    if (!BoundNextWait(*state, kReceiveTimeoutSeconds, &soap->recv_timeout, &waitMs))
+        return 0;
+    int error = 0;
+    const long got =
+        platform::ReceiveSome(soap->socket, &state->waits, buffer, length, waitMs, &error);
+    if (got < 0) {
+        soap->errnum = error;
+        return 0;
+    }
+    return static_cast<std::size_t>(got);
 }
 
 // A NUL byte can stand nowhere in an HTTP response with an XML body; the runtime would skip it
 // and could take what is left for a sound answer, so the response ends there, not well-formed.
 std::size_t ReceiveWithinDeadline(struct ::soap* soap, char* buffer, std::size_t length) {
     ExchangeState* state = StateOf(soap);
-    if (!BoundNextWait(*state, kReceiveTimeoutSeconds, &soap->recv_timeout))
+    soap->errnum = 0;
+    if (TimeLeft(*state).count() <= 0)
         return 0;
-    const std::size_t got = state->runtimeReceive(soap, buffer, length);
+    const std::size_t got = state->source(soap, buffer, length);
     if (got > 0 && std::memchr(buffer, '\0', got) != nullptr) {
         state->sawNul = true;
         return 0;
     }
     return got;
+}
+
+// Closing the socket ends the connection as a shutdown before it would.
+int NoShutdown(struct ::soap*, SOAP_SOCKET, int) {
+    return SOAP_OK;
 }
 
 // The connection, given up after kConnectGiveUpSeconds (or what is left of the exchange).
@@ -225,20 +262,18 @@ int ReceiveSetResponse(struct ::soap* soap, std::int32_t* result) {
 void ApplyExchangeLimits(struct ::soap* soap, ExchangeState* state) {
     state->deadline = Clock::now() + std::chrono::seconds(kExchangeTimeoutSeconds);
     state->runtimeHeaderWriter = soap->fposthdr;
-    state->runtimeReceive = soap->frecv;
-    state->runtimeSend = soap->fsend;
+    state->source = ReceiveFromConnection;
     soap->user = state;
     soap->fposthdr = WriteHttpHeader;
     soap->frecv = ReceiveWithinDeadline;
     soap->fsend = SendWithinDeadline;
     soap->fopen = OpenConnection;
+    soap->fshutdownsocket = NoShutdown;
     soap->send_timeout = kSendTimeoutSeconds;
     soap->recv_timeout = kReceiveTimeoutSeconds;
     soap->recv_maxlength = kMaxResponseBytes;
-    // A backstop for waits inside one send step, which the runtime repeats until all is out.
+    // The deadline above keeps it; set for the fault text, which names it.
     soap->transfer_timeout = kExchangeTimeoutSeconds;
-    // A server that closes early must cost this call an error, not the host its life.
-    soap->socket_flags = platform::NoSignalSendFlags();
 }
 
 // What the receive step saw overrides what the runtime made of the bytes before it.
@@ -308,7 +343,7 @@ int ReceiveSetResponseFrom(ResponseSource source, std::int32_t* result) {
         return SOAP_EOM;
     ExchangeState state;
     ApplyExchangeLimits(soap, &state);
-    state.runtimeReceive = source;
+    state.source = source;
     std::int32_t received = 0;
     const int error = ReceiveResult(soap, state, ReceiveSetResponse(soap, &received));
     if (error == SOAP_OK)

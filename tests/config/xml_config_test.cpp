@@ -115,6 +115,44 @@ TEST(XmlStorePath, EvaluationCodesSelectionAndCount) {
     pandel::DestroyXmlDocContext(context);
 }
 
+// Plain child paths ("/A/B") are answered by walking the tree; the same steps written with
+// the child axis still go through XPath. Both must select the very same nodes, in the same order.
+TEST(XmlStorePath, PlainChildPathsSelectWhatXPathSelects) {
+    const char16_t* const documents[] = {
+        u"<R><A><B>1</B><B>2</B></A><A/><A><B>3</B><!--c--><?p x?><B>4</B></A></R>",
+        u"<R xmlns=\"urn:d\"><A><B>1</B></A></R>",
+        u"<R xmlns:p=\"urn:p\"><p:A><B>1</B></p:A><A><B>2</B><p:B>3</p:B></A>"
+        u"<A xmlns=\"urn:q\"><B>4</B></A></R>",
+        u"<!DOCTYPE R [<!ENTITY e \"<A><B>9</B></A>\">]><R>&e;<A><B>1</B>&e;</A></R>",
+        u"<R><a-b.c_d><x1>1</x1></a-b.c_d><A>text<![CDATA[<B>]]><B/>tail</A></R>",
+        u"<R><A><B>1</B></A>",
+    };
+    const char* const paths[] = {
+        "/R",       "/R/A",   "/R/A/B",        "/R/B",        "/X",
+        "/R/A/B/C", "/R/p:A", "/R/a-b.c_d/x1", "/R/A/B/text", "/r/a",
+    };
+    for (const char16_t* text : documents) {
+        pandel::XmlDocContext* context = pandel::CreateXmlDocContext(text);
+        for (const char* path : paths) {
+            std::string axes;
+            for (const char* p = path; *p != '\0'; ++p)
+                axes += *p == '/' ? std::string("/child::") : std::string(1, *p);
+            const std::int32_t viaXPath = pandel::EvaluatePath(*context, Utf8ToUtf16(axes));
+            std::vector<const xmlNode*> expected;
+            for (int i = 0; context->selection != nullptr && i < context->selection->nodeNr; ++i)
+                expected.push_back(context->selection->nodeTab[i]);
+            const std::int32_t walked = pandel::EvaluatePath(*context, Utf8ToUtf16(path));
+            std::vector<const xmlNode*> found;
+            for (int i = 0; context->selection != nullptr && i < context->selection->nodeNr; ++i)
+                found.push_back(context->selection->nodeTab[i]);
+            const std::string where = Utf16ToUtf8(text) + " " + path;
+            EXPECT_EQ(walked, viaXPath) << where;
+            EXPECT_EQ(found, expected) << where;
+        }
+        pandel::DestroyXmlDocContext(context);
+    }
+}
+
 TEST(XmlStoreSet, WalkOnAnEmptyRoot) {
     const struct {
         const char16_t* path;

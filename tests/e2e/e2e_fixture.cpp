@@ -127,6 +127,7 @@ ProcessResult EndToEnd::Host(const std::vector<std::string>& calls, int timeoutM
         {"XPE_CLIENT_SCRIPT", TargetPath(root_.Sub("imaging.script"))},
         {"XPE_CLIENT_JOURNAL", TargetPath(root_.Sub("imaging.journal"))},
         {"LD_LIBRARY_PATH", Build("tools/xpe-client")}};
+    env.insert(hostEnv_.begin(), hostEnv_.end());
     if (kUnderWine) {
         // The runner takes its prefix from the build; the imaging library is found on the path.
         env["PANDEL_WIN_BUILD"] = PANDEL_BUILD_DIR;

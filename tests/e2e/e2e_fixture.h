@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,8 @@ protected:
     // The plug-in that Host loads, as the host names it: the build's own unless a test installs
     // another.
     std::string plugin_;
+    // Environment that Host adds for the programs under test.
+    std::map<std::string, std::string> hostEnv_;
     std::unique_ptr<LoopbackServer> server_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -112,6 +113,42 @@ TEST_F(EndToEnd, LibraryExportsOnlyTheEntryPointsAndErrObj) {
     }
     for (const std::string& name : names)
         EXPECT_NE(name.find("ErrObj"), std::string::npos) << "unexpected export: " << name;
+}
+
+// What the dynamic loader reports loading in the runs of pandel-host whose trace files start
+// with prefix (LD_DEBUG_OUTPUT adds each process's number).
+std::string LoaderTrace(const std::string& directory) {
+    std::string trace;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        trace += ReadFile(entry.path().string());
+    return trace;
+}
+
+// A host that loads and unloads the module without a command to read does not load the XML
+// library and what it brings; the first document does, through the module.
+TEST_F(EndToEnd, XmlLibraryComesWithTheFirstDocumentNotWithTheModule) {
+    if (UnderWine())
+        GTEST_SKIP() << "the DLL holds its XML parser";
+    const std::string idleTrace = root_.Sub("idle-trace");
+    const std::string busyTrace = root_.Sub("busy-trace");
+    std::filesystem::create_directories(idleTrace);
+    std::filesystem::create_directories(busyTrace);
+
+    hostEnv_ = {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", idleTrace + "/loader"}};
+    ProcessResult idle = Host({"InitModule", "GetInfo", "UninitModule"});
+    ASSERT_EQ(idle.exitCode, 0) << idle.err;
+    const std::string idleLoads = LoaderTrace(idleTrace);
+    ASSERT_THAT(idleLoads, ::testing::HasSubstr("libPluginPandel.so"));
+    EXPECT_THAT(idleLoads, ::testing::Not(::testing::HasSubstr("libxml2")));
+
+    // A Download of another file type is read and then left alone: nothing goes out.
+    hostEnv_["LD_DEBUG_OUTPUT"] = busyTrace + "/loader";
+    ProcessResult busy = Post("Download", Download("<FileType>3</FileType>"));
+    ASSERT_EQ(busy.exitCode, 0) << busy.err;
+    EXPECT_THAT(LoaderTrace(busyTrace),
+                ::testing::ContainsRegex("file=libxml2\\.so\\.2 \\[0\\]; +dynamically loaded "
+                                         "by [^\n]*libPluginPandel"));
+    EXPECT_THAT(server_->Requests(), IsEmpty());
 }
 
 TEST_F(EndToEnd, VersionResourceIsReadableFromTheFile) {
