@@ -3,7 +3,7 @@
 // times what loading the module itself does, whether or not a command ever reaches an XML
 // store. The module's own code calls the functions below as it would call libxml2; each is
 // a local symbol of the module (the export map keeps everything else local) that forwards to
-// the library, loaded once and unloaded with the module. Should the library be missing, the
+// the library, loaded once and kept. Should the library be missing, the
 // calls fail as with unusable input: no document, no context, no node.
 #include "platform/debug_out.h"
 #include "platform/shared_library.h"
@@ -15,7 +15,6 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
-#include <mutex>
 #include <string>
 
 namespace {
@@ -91,40 +90,33 @@ constexpr const char* kNames[kEntryCount] = {"xmlReadMemory",
                                              "xmlFree"};
 
 struct Loaded {
-    // A call made while the module is being unloaded finds no library rather than a stale one.
-    ~Loaded() {
-        for (void*& entry : address)
-            entry = nullptr;
-    }
     platform::SharedLibrary library;
     void* address[kEntryCount] = {};
 };
 
-// Unloaded with the module: its destructor runs when the host unloads the module.
+// Loaded once and never unloaded, not even with the module: libxml2 keeps state for each thread
+// that used it, with a destructor that runs when such a thread ends, which may be after the
+// module is gone.
 Loaded& Library() {
-    static Loaded loaded;
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static Loaded* const loaded = [] {
+        auto* found = new Loaded;
         platform::SharedLibrary library = platform::SharedLibrary::Open(kLibraryName);
-        void* address[kEntryCount] = {};
         for (int i = 0; i < kEntryCount && library.IsOpen(); ++i) {
-            address[i] = library.Symbol(kNames[i]);
-            if (address[i] == nullptr) {
+            found->address[i] = library.Symbol(kNames[i]);
+            if (found->address[i] == nullptr)
                 library = platform::SharedLibrary();
-                break;
-            }
         }
         if (!library.IsOpen()) {
             const std::string why = platform::SharedLibrary::Error();
             platform::native::DebugOutput(u"PluginPandel: no XML library (" +
                                           std::u16string(why.begin(), why.end()) + u")");
-            return;
+            for (void*& entry : found->address)
+                entry = nullptr;
         }
-        loaded.library = std::move(library);
-        for (int i = 0; i < kEntryCount; ++i)
-            loaded.address[i] = address[i];
-    });
-    return loaded;
+        found->library = std::move(library);
+        return found;
+    }();
+    return *loaded;
 }
 
 template <typename Function> Function Real(Entry entry) {
