@@ -39,7 +39,9 @@ struct ExchangeState {
     ResponseSource source = nullptr;
     Clock::time_point deadline;
     platform::SocketWaits waits;
+    std::uint64_t received = 0;
     bool sawNul = false;
+    bool cutOff = false; // more than kMaxResponseBytes came
 };
 
 ExchangeState* StateOf(struct ::soap* soap) {
@@ -107,6 +109,8 @@ std::size_t ReceiveFromConnection(struct ::soap* soap, char* buffer, std::size_t
 
 // A NUL byte can stand nowhere in an HTTP response with an XML body; the runtime would skip it
 // and could take what is left for a sound answer, so the response ends there, not well-formed.
+// A response past its bound ends where the bound falls. The runtime would end it too, but what it
+// then reports depends on where in the XML the bytes ran out, and so on how they came in.
 std::size_t ReceiveWithinDeadline(struct ::soap* soap, char* buffer, std::size_t length) {
     ExchangeState* state = StateOf(soap);
     soap->errnum = 0;
@@ -115,6 +119,11 @@ std::size_t ReceiveWithinDeadline(struct ::soap* soap, char* buffer, std::size_t
     const std::size_t got = state->source(soap, buffer, length);
     if (got > 0 && std::memchr(buffer, '\0', got) != nullptr) {
         state->sawNul = true;
+        return 0;
+    }
+    state->received += got;
+    if (state->received > kMaxResponseBytes) {
+        state->cutOff = true;
         return 0;
     }
     return got;
@@ -278,10 +287,17 @@ void ApplyExchangeLimits(struct ::soap* soap, ExchangeState* state) {
 
 // What the receive step saw overrides what the runtime made of the bytes before it.
 int ReceiveResult(struct ::soap* soap, const ExchangeState& state, int error) {
-    if (!state.sawNul)
-        return error;
-    soap_set_receiver_error(soap, "NUL byte in the response", "not well-formed", SOAP_SYNTAX_ERROR);
-    return SOAP_SYNTAX_ERROR;
+    if (state.sawNul) {
+        soap_set_receiver_error(soap, "NUL byte in the response", "not well-formed",
+                                SOAP_SYNTAX_ERROR);
+        return SOAP_SYNTAX_ERROR;
+    }
+    if (state.cutOff) {
+        soap_set_receiver_error(soap, "response too large", "max message length exceeded",
+                                SOAP_EOF);
+        return SOAP_EOF;
+    }
+    return error;
 }
 
 std::size_t ReportLength(const char16_t* report) {

@@ -1,10 +1,14 @@
 // What SendReport makes of each answer a server can give, from scripted loopback servers.
 #include "report/report_sender.h"
+#include "report/soap_exchange.h"
 #include "tests/report/report_test_support.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -168,6 +172,38 @@ TEST_F(ReportResponse, EachAnswerGivesItsResultAndSlot) {
         // The runtime's fault printout goes to standard error on every failure, and only then.
         EXPECT_EQ(result != 0, !printout.empty()) << printout;
     }
+}
+
+// The bytes of one answer, handed out in pieces of one size.
+struct PiecedAnswer {
+    std::string bytes;
+    std::size_t at = 0;
+    std::size_t piece = 0;
+};
+PiecedAnswer* g_pieced = nullptr;
+
+std::size_t ReceivePiece(struct ::soap*, char* buffer, std::size_t length) {
+    PiecedAnswer& answer = *g_pieced;
+    const std::size_t n = std::min({length, answer.piece, answer.bytes.size() - answer.at});
+    std::memcpy(buffer, answer.bytes.data() + answer.at, n);
+    answer.at += n;
+    return n;
+}
+
+// An answer past the bound ends in end of input wherever its bytes come to an end: the runtime,
+// stopping on its own, answered by where in the XML the bound fell.
+TEST_F(ReportResponse, AnswerPastItsBoundEndsInEndOfInputHoweverItArrives) {
+    for (std::size_t piece : {1000u, 1447u, 4096u, 32768u, 65536u, 100000u}) {
+        SCOPED_TRACE(piece);
+        PiecedAnswer answer{LoopbackServer::ManyAttributesSetResponse(140000), 0, piece};
+        g_pieced = &answer;
+        std::int32_t result = kUntouched;
+        CapturedOutput output;
+        EXPECT_EQ(-1, pandel::soap::ReceiveSetResponseFrom(ReceivePiece, &result));
+        EXPECT_EQ(kUntouched, result);
+        EXPECT_LE(answer.at, pandel::soap::kMaxResponseBytes + piece);
+    }
+    g_pieced = nullptr;
 }
 
 TEST_F(ReportResponse, ServerThatClosesEndsWithEndOfInput) {
