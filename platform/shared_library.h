@@ -28,6 +28,9 @@ public:
     // Address of the exported symbol, or null when the library lacks it.
     void* Symbol(const std::string& name) const;
 
+    // Lets go of the library without unloading it: it stays loaded for the life of the process.
+    void KeepLoaded() { handle_ = nullptr; }
+
     // The system's text for the last failure to open or to find a symbol on this thread.
     static std::string Error();
 

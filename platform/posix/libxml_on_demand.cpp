@@ -90,33 +90,31 @@ constexpr const char* kNames[kEntryCount] = {"xmlReadMemory",
                                              "xmlFree"};
 
 struct Loaded {
-    platform::SharedLibrary library;
     void* address[kEntryCount] = {};
 };
 
 // Loaded once and never unloaded, not even with the module: libxml2 keeps state for each thread
 // that used it, with a destructor that runs when such a thread ends, which may be after the
-// module is gone.
-Loaded& Library() {
-    static Loaded* const loaded = [] {
-        auto* found = new Loaded;
+// module is gone. A module loaded again finds it loaded.
+const Loaded& Library() {
+    static const Loaded loaded = [] {
+        Loaded found;
         platform::SharedLibrary library = platform::SharedLibrary::Open(kLibraryName);
-        for (int i = 0; i < kEntryCount && library.IsOpen(); ++i) {
-            found->address[i] = library.Symbol(kNames[i]);
-            if (found->address[i] == nullptr)
-                library = platform::SharedLibrary();
+        bool complete = library.IsOpen();
+        for (int i = 0; i < kEntryCount && complete; ++i) {
+            found.address[i] = library.Symbol(kNames[i]);
+            complete = found.address[i] != nullptr;
         }
-        if (!library.IsOpen()) {
+        if (!complete) {
             const std::string why = platform::SharedLibrary::Error();
             platform::native::DebugOutput(u"PluginPandel: no XML library (" +
                                           std::u16string(why.begin(), why.end()) + u")");
-            for (void*& entry : found->address)
-                entry = nullptr;
+            return Loaded{};
         }
-        found->library = std::move(library);
+        library.KeepLoaded();
         return found;
     }();
-    return *loaded;
+    return loaded;
 }
 
 template <typename Function> Function Real(Entry entry) {
