@@ -53,15 +53,24 @@ TEST(ErrObj, ObjectsReportCodeKindAndDescription) {
     }
 }
 
+// A member function's calling convention: 32-bit Windows passes the object in ECX.
+#if defined(_WIN32) && defined(__i386__)
+#define MEMBER_CALL __attribute__((thiscall))
+#else
+#define MEMBER_CALL
+#endif
+
 // Hosts built apart call the operations by slot: after this ABI's two destructor entries come
 // GetDescription and GetCode.
 TEST(ErrObj, VirtualOperationsKeepTheirSlots) {
+    using GetDescriptionSlot = std::u16string(MEMBER_CALL*)(const ErrObj*);
+    using GetCodeSlot = std::int32_t(MEMBER_CALL*)(const ErrObj*);
     platform::FaultRecord record{0xC0000094u};
     ErrObj error(&record);
     void** slots = *reinterpret_cast<void***>(&error);
-    EXPECT_EQ(reinterpret_cast<std::u16string (*)(const ErrObj*)>(slots[2])(&error),
+    EXPECT_EQ(reinterpret_cast<GetDescriptionSlot>(slots[2])(&error),
               u"EXCEPTION_INT_DIVIDE_BY_ZERO");
-    EXPECT_EQ(reinterpret_cast<std::int32_t (*)(const ErrObj*)>(slots[3])(&error), -1073741676);
+    EXPECT_EQ(reinterpret_cast<GetCodeSlot>(slots[3])(&error), -1073741676);
 }
 
 } // namespace
