@@ -139,26 +139,20 @@ void ExpectEveryFaultTranslated(platform::FaultTranslator translator, int which)
         {"hlt", Kind::kPrivileged, platform::kPrivilegedInstruction},
         {"misaligned read, alignment check on", Kind::kMisalignedRead,
          platform::kDatatypeMisalignment},
-        {"float division by zero, unmasked", Kind::kFloatDivideByZero, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         if (row.kind == Kind::kMisalignedRead && RunsUnderWine())
             continue; // under Wine the alignment check never faults
-        const unsigned int csr = _mm_getcsr();
         int unwound = 0;
         try {
             FaultHere(row.kind, &unwound);
             ADD_FAILURE() << "no fault";
         } catch (const Translated& fault) {
-            if (row.code != 0)
-                EXPECT_EQ(fault.code, row.code) << std::hex << fault.code;
-            else
-                EXPECT_TRUE(IsFloatCode(fault.code)) << std::hex << fault.code;
+            EXPECT_EQ(fault.code, row.code) << std::hex << fault.code;
             EXPECT_EQ(fault.recordCode, fault.code);
             EXPECT_EQ(fault.translator, which);
         }
-        _mm_setcsr(csr);
         EXPECT_EQ(unwound, 1);
     }
 }
@@ -169,6 +163,30 @@ TEST(FaultTranslation, EveryFaultOfTheThreadUnwindsFromTheFaultingFrame) {
     std::thread other([] { ExpectEveryFaultTranslated(TranslateTwo, 2); });
     other.join();
     ExpectEveryFaultTranslated(TranslateOne, 1);
+}
+
+TEST(FaultTranslation, UnmaskedFloatFaultUnwindsFromTheFaultingFrame) {
+    platform::InstallFaultTranslator(TranslateOne);
+    const unsigned int csr = _mm_getcsr();
+    _mm_setcsr(csr & ~_MM_EXCEPT_MASK);
+    int unwound = 0;
+    bool faulted = false;
+    std::uint32_t code = 0;
+    try {
+        FaultHere(Kind::kFloatDivideByZero, &unwound);
+    } catch (const Translated& fault) {
+        faulted = true;
+        code = fault.code;
+    }
+    const unsigned int after = _mm_getcsr();
+    _mm_setcsr(csr);
+    // Only the flag raised, as if the exception were masked: the processor has no SIMD
+    // floating-point exceptions to give (seen with qemu's), so there is no fault to translate.
+    if (!faulted && (after & _MM_EXCEPT_DIV_ZERO) != 0)
+        GTEST_SKIP() << "an unmasked SIMD division by zero raised no exception on this processor";
+    ASSERT_TRUE(faulted) << "no fault";
+    EXPECT_TRUE(IsFloatCode(code)) << std::hex << code;
+    EXPECT_EQ(unwound, 1);
 }
 
 void CountUnwound(void* count) {
