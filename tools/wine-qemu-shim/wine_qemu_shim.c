@@ -1,6 +1,6 @@
 /* Preloaded into 32-bit Wine processes that run under qemu-user (qemu-i386-static 7.2) on a
- * machine whose kernel runs no 32-bit x86 code, it mends the two things of that qemu which Wine
- * trips on:
+ * machine whose kernel runs no 32-bit x86 code, it mends the three things of that qemu which
+ * Wine trips on:
  *  - qemu takes MAP_FIXED_NOREPLACE for a hint: Wine's reservation of its address ranges then
  *    gets other addresses back and halves its request down to 64 KiB pieces, tens of thousands
  *    of mmap calls and close to a minute per process. Here the flag is honoured as the kernel
@@ -8,6 +8,12 @@
  *  - qemu writes -1 as the trap number of a fault's signal context, and Wine turns every fault
  *    whose trap it does not know into an illegal instruction. Here the handlers of the fault
  *    signals see the trap number that the signal and its code stand for.
+ *  - qemu keeps one global descriptor table for all the threads of a process, where the kernel
+ *    gives each thread thread-local entries of its own. A thread that loads %fs or %gs again
+ *    (Wine's signal handlers do, and so does qemu's return from every signal) gets the base
+ *    that the thread which set the shared entry last gave it: another thread's TEB, another
+ *    thread's C library data (its malloc cache, its errno). Here every thread's %fs and %gs
+ *    go through local descriptors instead, which are one table per process on both.
  * Built without the C library's headers (no 32-bit development files are needed):
  *   gcc -m32 -O2 -fPIC -shared -nostdlib -fno-stack-protector -o libwine-qemu-shim.so this.c
  * scripts/test-windows builds and preloads it; the 64-bit side preloads an empty library of the
@@ -167,4 +173,179 @@ int sigaction(int signal, const struct signal_action* action, struct signal_acti
     if (result == 0 && old && old->sa_sigaction == mending_handler)
         old->sa_sigaction = previous;
     return result;
+}
+
+/* --- A local descriptor of its own for each thread's %fs and %gs ---------------------------- */
+
+#define SYS_GETPID 20
+#define SYS_MODIFY_LDT 123
+#define SYS_RT_SIGPROCMASK 175
+#define SYS_GETTID 224
+#define SYS_SET_THREAD_AREA 243
+#define SYS_GET_THREAD_AREA 244
+#define SYS_TGKILL 270
+#define ESRCH 3
+#define WRITE_LDT 0x11
+#define SIG_BLOCK 0
+#define SIG_SETMASK 2
+#define SIGNAL_SET_BYTES 8
+/* Local entries Wine leaves to the C library when the first thread's %gs is local; Wine's own
+ * TEB entries come after them. */
+#define LIBRARY_ENTRIES 512
+
+/* The kernel's struct user_desc; the flags are its bit fields. */
+struct descriptor {
+    unsigned int entry_number;
+    unsigned int base_addr;
+    unsigned int limit;
+    unsigned int flags;
+};
+
+typedef void* (*thread_routine)(void*);
+extern void* malloc(size_t size);
+extern void free(void* block);
+
+/* The C library's global entry for the thread pointer, as it set it up for the first thread;
+ * entry_number 0 when there is none. */
+static struct descriptor library_entry;
+static volatile long entry_owner[LIBRARY_ENTRIES]; /* the thread id of each local entry's owner */
+static unsigned int entry_cursor;
+
+static unsigned short thread_pointer_selector(void) {
+    unsigned short selector;
+    __asm__ volatile("mov %%gs, %0" : "=r"(selector));
+    return selector;
+}
+
+static void load_thread_pointer_selector(unsigned short selector) {
+    __asm__ volatile("mov %0, %%gs" : : "r"(selector) : "memory");
+}
+
+/* The thread control block's own address, read through %gs: the segment keeps the base it was
+ * loaded with, while the shared global entry may hold a newer thread's already. */
+static unsigned int thread_control_block(void) {
+    unsigned int base;
+    __asm__ volatile("movl %%gs:0, %0" : "=r"(base));
+    return base;
+}
+
+/* Takes a local entry for the calling thread: a free one, or one whose owner has ended (the
+ * C library's thread-exit hooks are left alone; an ended thread is found by its id). Entries are
+ * taken in turn, so that few owners are ever looked up. */
+static int take_entry(long self) {
+    const long process = system_call(SYS_GETPID, 0, 0, 0, 0, 0, 0);
+    int tries;
+    for (tries = 0; tries < LIBRARY_ENTRIES - 1; ++tries) {
+        int index = 1 + (int)(__sync_fetch_and_add(&entry_cursor, 1) % (LIBRARY_ENTRIES - 1));
+        long owner = entry_owner[index];
+        if (owner != 0 && system_call(SYS_TGKILL, process, owner, 0, 0, 0, 0) != -ESRCH)
+            continue;
+        if (__sync_bool_compare_and_swap(&entry_owner[index], owner, self))
+            return index;
+    }
+    return 0;
+}
+
+/* Moves the calling thread's C library thread pointer from the shared global entry into a local
+ * entry of its own. Does nothing where %gs is not the C library's global entry. */
+static void own_thread_pointer(void) {
+    struct descriptor entry = library_entry;
+    const long self = system_call(SYS_GETTID, 0, 0, 0, 0, 0, 0);
+    int index;
+    if (library_entry.entry_number == 0 ||
+        thread_pointer_selector() != (library_entry.entry_number << 3 | 3))
+        return;
+    index = take_entry(self);
+    if (index == 0)
+        return;
+    entry.entry_number = (unsigned int)index;
+    entry.base_addr = thread_control_block();
+    if (system_call(SYS_MODIFY_LDT, WRITE_LDT, (long)&entry, sizeof entry, 0, 0, 0) != 0) {
+        entry_owner[index] = 0;
+        return;
+    }
+    load_thread_pointer_selector((unsigned short)(index << 3 | 7));
+}
+
+struct thread_start {
+    thread_routine routine;
+    void* argument;
+    unsigned long signal_mask[2]; /* the creator's, given back once the thread has its entry */
+};
+
+static void* start_with_own_entry(void* argument) {
+    struct thread_start start = *(struct thread_start*)argument;
+    free(argument);
+    own_thread_pointer();
+    system_call(SYS_RT_SIGPROCMASK, SIG_SETMASK, (long)start.signal_mask, 0, SIGNAL_SET_BYTES, 0,
+                0);
+    return start.routine(start.argument);
+}
+
+/* The C library gives a new thread the global entry named by the creator's %gs: a creator on a
+ * local entry of its own goes back to the global one for the call, with its own base in it. All
+ * signals stay blocked meanwhile, and in the new thread until it has its own entry: a signal's
+ * return would load the shared entry again. */
+int pthread_create(void* thread, const void* attributes, thread_routine routine, void* argument) {
+    static int (*real_create)(void*, const void*, thread_routine, void*);
+    static const unsigned long all_signals[2] = {~0ul, ~0ul};
+    struct thread_start* start;
+    struct descriptor entry = library_entry;
+    unsigned short own = thread_pointer_selector();
+    int result;
+    if (!real_create)
+        real_create =
+            (int (*)(void*, const void*, thread_routine, void*))dlsym(RTLD_NEXT, "pthread_create");
+    if (library_entry.entry_number == 0)
+        return real_create(thread, attributes, routine, argument);
+    start = (struct thread_start*)malloc(sizeof *start);
+    if (!start)
+        return real_create(thread, attributes, routine, argument);
+    start->routine = routine;
+    start->argument = argument;
+    system_call(SYS_RT_SIGPROCMASK, SIG_BLOCK, (long)all_signals, (long)start->signal_mask,
+                SIGNAL_SET_BYTES, 0, 0);
+    if (own & 4) {
+        entry.base_addr = thread_control_block();
+        system_call(SYS_SET_THREAD_AREA, (long)&entry, 0, 0, 0, 0, 0);
+        load_thread_pointer_selector((unsigned short)(library_entry.entry_number << 3 | 3));
+    }
+    result = real_create(thread, attributes, start_with_own_entry, start);
+    load_thread_pointer_selector(own);
+    system_call(SYS_RT_SIGPROCMASK, SIG_SETMASK, (long)start->signal_mask, 0, SIGNAL_SET_BYTES, 0,
+                0);
+    if (result != 0)
+        free(start);
+    return result;
+}
+
+/* Wine asks for a thread-local global entry for its TEBs through syscall(); refused, Wine gives
+ * each thread a local entry of its own. */
+long syscall(long number, long a, long b, long c, long d, long e, long f) {
+    static long (*real_syscall)(long, long, long, long, long, long, long);
+    if (number == SYS_SET_THREAD_AREA && a != 0 &&
+        ((const struct descriptor*)a)->entry_number == 0xffffffffu) {
+        *__errno_location() = ESRCH;
+        return -1;
+    }
+    if (!real_syscall)
+        real_syscall =
+            (long (*)(long, long, long, long, long, long, long))dlsym(RTLD_NEXT, "syscall");
+    return real_syscall(number, a, b, c, d, e, f);
+}
+
+/* Before Wine starts: the first thread's %gs moves, and the global entry that Wine's preloader
+ * left in %fs for Wine to take over is dropped from it. */
+__attribute__((constructor)) static void own_descriptors(void) {
+    unsigned short none = 0;
+    unsigned short selector = thread_pointer_selector();
+    __asm__ volatile("mov %0, %%fs" : : "r"(none));
+    if (selector == 0 || (selector & 4) != 0)
+        return;
+    library_entry.entry_number = selector >> 3;
+    if (system_call(SYS_GET_THREAD_AREA, (long)&library_entry, 0, 0, 0, 0, 0) != 0) {
+        library_entry.entry_number = 0;
+        return;
+    }
+    own_thread_pointer();
 }
