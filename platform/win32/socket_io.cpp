@@ -3,6 +3,7 @@
 // raises nothing.
 #include "platform/socket_io.h"
 
+#include "platform/win32/socket_wait.h"
 #include "platform/win32/windows_api.h"
 
 #include <chrono>
@@ -13,9 +14,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits until the socket is ready for writing (or reading); 1 when ready, 0 when the wait ran
-// out, -1 on an error with *error set.
+// Ready or failed, the transfer itself says which; 1, or -1 with *error set (0: the wait ran out).
 int WaitReady(SOCKET sk, bool forWriting, int waitMs, int* error) {
+    switch (win32::WaitForSocket(sk, forWriting, waitMs, error)) {
+    case win32::SocketWait::kReady:
+    case win32::SocketWait::kFailed:
+        return 1;
+    case win32::SocketWait::kTimedOut:
+        *error = 0;
+        return -1;
+    case win32::SocketWait::kError:
+        break;
+    }
+    return -1;
+}
+
+int ChunkLength(std::size_t length) {
+    return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+}
+
+} // namespace
+
+namespace win32 {
+
+SocketWait WaitForSocket(SOCKET sk, bool forWriting, long long waitMs, int* error) {
     fd_set ready;
     fd_set failed;
     FD_ZERO(&ready);
@@ -29,24 +51,18 @@ int WaitReady(SOCKET sk, bool forWriting, int waitMs, int* error) {
                                  : select(0, &ready, nullptr, &failed, &limit);
     if (found == SOCKET_ERROR) {
         *error = WSAGetLastError();
-        return -1;
+        return SocketWait::kError;
     }
-    if (found == 0) {
-        *error = 0;
-        return 0;
-    }
-    return 1;
+    if (found == 0)
+        return SocketWait::kTimedOut;
+    return FD_ISSET(sk, &failed) ? SocketWait::kFailed : SocketWait::kReady;
 }
 
-int ChunkLength(std::size_t length) {
-    return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
-}
-
-} // namespace
+} // namespace win32
 
 long SendSome(SocketHandle socket, const char* data, std::size_t length, int waitMs, int* error) {
     const SOCKET sk = static_cast<SOCKET>(socket);
-    if (WaitReady(sk, true, waitMs, error) <= 0)
+    if (WaitReady(sk, true, waitMs, error) < 0)
         return -1;
     const int sent = send(sk, data, ChunkLength(length), 0);
     if (sent != SOCKET_ERROR)
@@ -68,7 +84,7 @@ long ReceiveSome(SocketHandle socket, SocketWaits*, char* buffer, std::size_t le
             *error = 0;
             return -1;
         }
-        if (WaitReady(sk, false, static_cast<int>(left.count()), error) <= 0)
+        if (WaitReady(sk, false, static_cast<int>(left.count()), error) < 0)
             return -1;
         const int got = recv(sk, buffer, ChunkLength(length), 0);
         if (got != SOCKET_ERROR)

@@ -2,6 +2,7 @@
 // time (the system's own give-up comes about the same time).
 #include "platform/tcp_connect.h"
 
+#include "platform/win32/socket_wait.h"
 #include "platform/win32/windows_api.h"
 
 #include <ws2tcpip.h>
@@ -43,16 +44,8 @@ SOCKET ConnectOne(const addrinfo& address, std::chrono::milliseconds allowed) {
         closesocket(sk);
         return INVALID_SOCKET;
     }
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(sk, &writable);
-    FD_SET(sk, &failed);
-    timeval limit{};
-    limit.tv_sec = static_cast<long>(allowed.count() / 1000);
-    limit.tv_usec = static_cast<long>((allowed.count() % 1000) * 1000);
-    if (select(0, nullptr, &writable, &failed, &limit) == 1 && FD_ISSET(sk, &writable))
+    int error = 0;
+    if (win32::WaitForSocket(sk, true, allowed.count(), &error) == win32::SocketWait::kReady)
         return sk;
     closesocket(sk);
     return INVALID_SOCKET;
