@@ -250,12 +250,11 @@ static int take_entry(long self) {
  * entry of its own. Does nothing where %gs is not the C library's global entry. */
 static void own_thread_pointer(void) {
     struct descriptor entry = library_entry;
-    const long self = system_call(SYS_GETTID, 0, 0, 0, 0, 0, 0);
     int index;
     if (library_entry.entry_number == 0 ||
         thread_pointer_selector() != (library_entry.entry_number << 3 | 3))
         return;
-    index = take_entry(self);
+    index = take_entry(system_call(SYS_GETTID, 0, 0, 0, 0, 0, 0));
     if (index == 0)
         return;
     entry.entry_number = (unsigned int)index;
