@@ -2,15 +2,19 @@
 // mappings and /proc/self/exe.
 #include "platform/module_paths.h"
 
+#include "platform/posix/proc_file.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <link.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace platform::native {
 namespace {
+
+constexpr std::size_t kMaxMapsText = 16 * 1024 * 1024;
 
 struct Search {
     const std::string* fileName;
@@ -21,7 +25,7 @@ struct Search {
 // The file mapped at address, as the kernel names it: an absolute path, whatever the name that
 // the object was loaded by and wherever the process has moved since.
 std::string FileMappedAt(std::uintptr_t address) {
-    std::ifstream maps("/proc/self/maps");
+    std::istringstream maps(ReadProcFile("/proc/self/maps", kMaxMapsText));
     std::string line;
     while (std::getline(maps, line)) {
         unsigned long start = 0;

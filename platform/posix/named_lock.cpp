@@ -3,12 +3,16 @@
 
 #include "platform/fixed_places.h"
 #include "platform/plain_names.h"
+#include "platform/posix/proc_file.h"
 #include "platform/wide_text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform::native {
@@ -18,7 +22,11 @@ constexpr const char* kLocksDirectory = "locks";
 // Every account on the machine shares the locks, as the named events they stand for are open to
 // all; the sticky bit keeps one account from removing another's lock file from under it.
 constexpr mode_t kLocksDirectoryMode = 01777;
-constexpr mode_t kLockFileMode = 0666;
+// flock needs only read access, so every account can take a lock that nobody else may write.
+constexpr mode_t kLockFileMode = 0644;
+// A lock file removed or created by another process between our two opens is tried again.
+constexpr int kOpenAttempts = 4;
+constexpr std::size_t kMaxProcText = 1024 * 1024;
 
 // Creates dir and any missing parents; true when it is a directory afterwards.
 bool EnsureDirectory(const std::string& dir, mode_t mode) {
@@ -35,11 +43,39 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
     return errno == EEXIST && stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// O_NONBLOCK: anyone may plant a FIFO or a device at the lock's place, and opening one would
-// block; only a regular file is a lock, so the type is checked once the open came back.
+// Anyone may put anything at a lock's place, a hard link to a file of someone else's included:
+// an existing file is opened without O_CREAT and never changed, and only a file this call
+// creates (O_EXCL) gets its mode. Without O_CREAT the kernel's protected_regular also lets us
+// open a lock file that another account made. O_NONBLOCK: a FIFO or a device at the place must
+// not block the open; only a regular file is a lock, checked once the open came back.
 int OpenLockFile(const std::string& path) {
-    return open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                kLockFileMode);
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        int fd = open(path.c_str(), kFlags);
+        if (fd >= 0 || errno != ENOENT)
+            return fd;
+        fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLockFileMode);
+        if (fd >= 0) {
+            fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EAGAIN;
+    return -1;
+}
+
+// The command line of a process, its arguments separated by blanks; empty when it is gone.
+std::string CommandLineOf(long pid) {
+    std::string text = ReadProcFile("/proc/" + std::to_string(pid) + "/cmdline", kMaxProcText);
+    while (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    for (char& c : text) {
+        if (c == '\0')
+            c = ' ';
+    }
+    return text;
 }
 
 } // namespace
@@ -53,8 +89,7 @@ LockHandle OpenNamedLock(const std::u16string& name) {
         return kNoLock;
     const std::string dir = RootDirectory() + "/" + kLocksDirectory;
     const std::string path = NamedLockPlace(name);
-    // flock needs no write access, so a lock file of another account opens read-only. The
-    // directory is made only when it is missing, not looked at on every use.
+    // The directory is made only when it is missing, not looked at on every use.
     int fd = OpenLockFile(path);
     if (fd < 0 && errno == ENOENT && EnsureDirectory(dir, kLocksDirectoryMode))
         fd = OpenLockFile(path);
@@ -65,8 +100,6 @@ LockHandle OpenNamedLock(const std::u16string& name) {
         close(fd);
         return kNoLock;
     }
-    if ((info.st_mode & 0777) != kLockFileMode && info.st_uid == geteuid())
-        fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
     return fd;
 }
 
@@ -104,6 +137,31 @@ NamedLockState ProbeNamedLock(const std::u16string& name) {
     if (taken == 0)
         return NamedLockState::Free;
     return wouldBlock ? NamedLockState::Held : NamedLockState::Unusable;
+}
+
+// /proc/locks names each lock's file as major:minor:inode (the device numbers in hex) and the
+// process that took it; a line with "->" is a waiter, not a holder.
+std::vector<LockHolder> NamedLockHolders(const std::u16string& name) {
+    std::vector<LockHolder> holders;
+    struct stat info;
+    if (!IsPlainLockName(name) || lstat(NamedLockPlace(name).c_str(), &info) != 0 ||
+        !S_ISREG(info.st_mode))
+        return holders;
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(info.st_dev), minor(info.st_dev),
+                  static_cast<unsigned long>(info.st_ino));
+    std::istringstream locks(ReadProcFile("/proc/locks", kMaxProcText));
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, where;
+        long pid = 0;
+        if (!(fields >> number >> kind) || kind == "->" || kind != "FLOCK")
+            continue;
+        if (fields >> mode >> access >> pid >> where && where == file && pid > 0)
+            holders.push_back({pid, CommandLineOf(pid)});
+    }
+    return holders;
 }
 
 } // namespace platform::native

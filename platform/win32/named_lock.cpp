@@ -92,6 +92,11 @@ std::string NamedLockPlace(const std::u16string& name) {
     return "event " + Utf16ToUtf8(name);
 }
 
+// An event does not say who last took it.
+std::vector<LockHolder> NamedLockHolders(const std::u16string&) {
+    return {};
+}
+
 NamedLockState ProbeNamedLock(const std::u16string& name) {
     NamedEvent* lock = FromHandle(OpenNamedLock(name));
     if (lock == nullptr)
