@@ -2,6 +2,7 @@
 #include "diag/log_place.h"
 
 #include "platform/platform.h"
+#include "platform/regular_file.h"
 
 namespace pandel {
 
@@ -16,7 +17,7 @@ bool IsLogChannelSwitchedOff(const std::u16string& channelName) {
 std::FILE* OpenLogFile() {
     // Appending, created when missing. Binary: the entries carry their own "\r\n", which a
     // text-mode stream on Windows would turn into "\r\r\n".
-    return std::fopen(LogFilePlace().c_str(), "a+b");
+    return platform::OpenForAppending(LogFilePlace());
 }
 
 } // namespace pandel

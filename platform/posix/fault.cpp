@@ -1,8 +1,10 @@
 // Processor faults on POSIX: the synchronous signals, handled on a per-thread alternate stack and
-// handed to the thread's translator, which throws from the point of the fault.
+// handed to the thread's translator, which throws from the point of the fault. The process's
+// signal actions are put back when the module is unloaded.
 #include "platform/fault.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <pthread.h>
@@ -27,10 +29,6 @@ struct ThreadFaults {
     bool translating = false; // a fault of this thread is being turned into an exception
 };
 
-// What the handler reads: constant-initialised and in the static TLS block, so that reading it
-// from a signal handler never allocates.
-thread_local ThreadFaults* t_faults __attribute__((tls_model("initial-exec"))) = nullptr;
-
 // A thread's state and the alternate stack made for it, given back when the thread ends.
 class ThreadFaultsOwner {
 public:
@@ -50,8 +48,6 @@ public:
     }
 
     ~ThreadFaultsOwner() {
-        if (t_faults == &state)
-            t_faults = nullptr;
         if (mapping_ == nullptr)
             return;
         sigaltstack(&previous_, nullptr);
@@ -94,14 +90,26 @@ private:
     stack_t previous_{};
 };
 
-ThreadFaultsOwner& ThisThread() {
-    static thread_local ThreadFaultsOwner owner;
-    return owner;
+// The actions the process had before ours, by index in kFaultSignals, and the key under which
+// each thread finds its state. A key rather than a thread-local: the handler must find the state
+// without allocating, and a thread-local of a library that dlopen loads is allocated at a
+// thread's first use, unless it sits in the static TLS block, which such a library may not get.
+struct sigaction g_previous[kSignalCount];
+pthread_key_t g_threadKey;
+std::atomic<bool> g_haveKey{false}; // set before the first handler goes in
+std::mutex g_installLock;
+
+// The calling thread's state; null when it never installed a translator.
+ThreadFaults* ThisThreadsFaults() {
+    if (!g_haveKey)
+        return nullptr;
+    auto* owner = static_cast<ThreadFaultsOwner*>(pthread_getspecific(g_threadKey));
+    return owner != nullptr ? &owner->state : nullptr;
 }
 
-// The actions the process had before ours, by index in kFaultSignals.
-struct sigaction g_previous[kSignalCount];
-std::mutex g_installLock;
+void ReleaseThreadFaults(void* owner) {
+    delete static_cast<ThreadFaultsOwner*>(owner);
+}
 
 // Signals sent by kill, raise or sigqueue carry a code of zero or below; faults a positive one.
 bool IsFault(const siginfo_t* info) {
@@ -192,7 +200,7 @@ private:
 };
 
 void OnFault(int signal, siginfo_t* info, void* context) {
-    ThreadFaults* faults = t_faults;
+    ThreadFaults* faults = ThisThreadsFaults();
     if (faults == nullptr || faults->translator == nullptr || faults->translating ||
         !IsFault(info)) {
         Chain(signal, info, context);
@@ -227,9 +235,8 @@ bool IsOurs(const struct sigaction& action) {
 }
 
 // Puts our handler in place for every fault signal whose action is not ours, keeping the one it
-// replaces for chaining.
+// replaces for chaining. Called with g_installLock held.
 void InstallProcessHandlers() {
-    std::lock_guard<std::mutex> hold(g_installLock);
     for (std::size_t i = 0; i < kSignalCount; ++i) {
         struct sigaction current {};
         if (sigaction(kFaultSignals[i], nullptr, &current) != 0 || IsOurs(current))
@@ -243,12 +250,41 @@ void InstallProcessHandlers() {
     }
 }
 
+// At unload: every action that is still ours gets back the one it replaced (an action the host
+// has put in since stays), and no thread's exit calls into the unloaded code any more. What a
+// live thread was given (its state, its alternate stack) stays with it.
+struct ProcessHandlersRestorer {
+    ~ProcessHandlersRestorer() {
+        std::lock_guard<std::mutex> hold(g_installLock);
+        for (std::size_t i = 0; i < kSignalCount; ++i) {
+            struct sigaction current {};
+            if (sigaction(kFaultSignals[i], nullptr, &current) == 0 && IsOurs(current))
+                sigaction(kFaultSignals[i], &g_previous[i], nullptr);
+        }
+        if (g_haveKey)
+            pthread_key_delete(g_threadKey);
+        g_haveKey = false;
+    }
+} g_restorer;
+
 } // namespace
 
 void InstallFaultTranslator(FaultTranslator translator) {
-    ThreadFaultsOwner& owner = ThisThread();
-    owner.state.translator = translator;
-    t_faults = &owner.state;
+    std::lock_guard<std::mutex> hold(g_installLock);
+    if (!g_haveKey) {
+        if (pthread_key_create(&g_threadKey, ReleaseThreadFaults) != 0)
+            return;
+        g_haveKey = true;
+    }
+    auto* owner = static_cast<ThreadFaultsOwner*>(pthread_getspecific(g_threadKey));
+    if (owner == nullptr) {
+        owner = new ThreadFaultsOwner();
+        if (pthread_setspecific(g_threadKey, owner) != 0) {
+            delete owner;
+            return;
+        }
+    }
+    owner->state.translator = translator;
     InstallProcessHandlers();
 }
 

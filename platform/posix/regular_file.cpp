@@ -1,4 +1,5 @@
-// Regular files on POSIX: opened without blocking, sized with fstat, read in one call.
+// Regular files on POSIX: opened without blocking, sized with fstat, read in one call; appended
+// to through a close-on-exec stream.
 #include "platform/regular_file.h"
 
 #include <fcntl.h>
@@ -41,6 +42,10 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
         return std::nullopt;
     content.resize(filled);
     return content;
+}
+
+std::FILE* OpenForAppending(const std::string& path) {
+    return std::fopen(path.c_str(), "a+be"); // 'e': O_CLOEXEC
 }
 
 } // namespace platform

@@ -1,4 +1,5 @@
-// Regular files on Windows: opened for shared reading, sized, read in one call.
+// Regular files on Windows: opened for shared reading, sized, read in one call; appended to
+// through a stream whose handle is not inherited.
 #include "platform/regular_file.h"
 
 #include "platform/wide_text.h"
@@ -44,6 +45,13 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
         return std::nullopt;
     content.resize(filled);
     return content;
+}
+
+std::FILE* OpenForAppending(const std::string& path) {
+    const std::u16string widePath = Utf8ToUtf16(path);
+    if (widePath.empty() || widePath.find(u'\0') != std::u16string::npos)
+        return nullptr;
+    return _wfopen(win32::Wide(widePath), L"a+bN"); // 'N': not inherited
 }
 
 } // namespace platform

@@ -3,6 +3,8 @@
 // every call):
 //   <FunctionName> <result>        return that result
 //   <FunctionName> fault <kind>    commit a processor fault: segv, fpe or ill
+//   <FunctionName> run <command>   run the rest of the line with the system's shell, as an
+//                                  imaging library that starts a program does; then unscripted
 // The first line naming a function counts. Unscripted functions succeed: 0 from
 // CheckFilesExistWhenUpload and the task calls, 1 from CheckSupportNC and CheckUpdateUserExist,
 // 1 adapter from GetAdapterCount (the integer it is given is left as it is).
@@ -86,6 +88,7 @@ struct Scripted {
     bool present = false;
     std::int32_t result = 0;
     Fault fault = Fault::None;
+    std::string command; // run before answering as unscripted
 };
 
 Scripted Lookup(const char* function) {
@@ -101,6 +104,11 @@ Scripted Lookup(const char* function) {
             continue;
         Scripted answer;
         answer.present = true;
+        if (value == "run") {
+            std::getline(words >> std::ws, answer.command);
+            answer.present = false;
+            return answer;
+        }
         if (value == "fault") {
             words >> kind;
             if (kind == "segv")
@@ -154,6 +162,10 @@ Scripted Lookup(const char* function) {
 std::int32_t Answer(const char* function, const std::string& journalLine, std::int32_t unscripted) {
     Journal(journalLine);
     Scripted scripted = Lookup(function);
+    if (!scripted.command.empty()) {
+        const int status = std::system(scripted.command.c_str()); // the program's own outcome
+        (void)status;
+    }
     if (scripted.fault != Fault::None)
         CommitFault(scripted.fault);
     return scripted.present ? scripted.result : unscripted;

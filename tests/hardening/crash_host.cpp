@@ -1,0 +1,111 @@
+// A host with crash handling of its own: its SIGSEGV handler ends the process with status 42.
+// It loads the module, runs a command on two threads, maybe unloads (and loads again), then
+// faults. Usage: crash_host LIBRARY SCENARIO
+//   loaded     the fault comes while the module is loaded, on a thread it never ran on
+//   unloaded   on the main thread, after the module was unloaded
+//   reloaded   after it was unloaded, loaded and used again, and unloaded again
+// Prints "mapped" or "unmapped": whether the module is still mapped when the fault comes.
+#include "pandel/plugin_api.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int kHostHandled = 42;
+
+// A command whose name is not Download: the module installs its translator and returns.
+class OtherCommand final : public pandel::IHostCommand,
+                           public pandel::IHostCommandBody,
+                           public pandel::IHostBodyInfo {
+public:
+    std::int32_t GetName(std::u16string* name) override {
+        *name = u"Other";
+        return 0;
+    }
+    IHostCommandBody* GetBody() override { return this; }
+    IHostBodyInfo* GetBodyInfo() override { return this; }
+    std::int32_t ReadBody(void*, std::int32_t*) override { return 0; }
+    std::int32_t GetSize() override { return 2; }
+    std::int32_t HostSlot1() override { return 0; }
+    std::int32_t HostSlot2() override { return 0; }
+    std::int32_t HostSlot3() override { return 0; }
+    std::int32_t HostSlot4() override { return 0; }
+    std::int32_t HostSlot5() override { return 0; }
+    std::int32_t HostSlot6() override { return 0; }
+    std::int32_t HostSlot7() override { return 0; }
+    std::int32_t HostSlot8() override { return 0; }
+    std::int32_t HostSlot9() override { return 0; }
+    std::int32_t HostSlot10() override { return 0; }
+    std::int32_t HostSlot11() override { return 0; }
+};
+
+void OnSegv(int) {
+    _exit(kHostHandled);
+}
+
+// Loads the module and runs one command on the calling thread and one on a thread of its own.
+void* LoadAndUse(const char* library) {
+    void* module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        std::fprintf(stderr, "crash_host: %s\n", dlerror());
+        _exit(2);
+    }
+    auto post = reinterpret_cast<pandel::PostCommandFunction>(dlsym(module, "PostCommand"));
+    OtherCommand command;
+    post(&command);
+    std::thread([&] { post(&command); }).join();
+    return module;
+}
+
+// The library's file as the kernel names its mappings: the link resolved.
+bool ModuleMapped(const char* library) {
+    char* file = realpath(library, nullptr);
+    const std::string path = file != nullptr ? file : library;
+    std::free(file);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.size() > path.size() &&
+            line.compare(line.size() - path.size(), path.size(), path) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3)
+        return 2;
+    const char* library = argv[1];
+    const std::string scenario = argv[2];
+    struct sigaction ours {};
+    ours.sa_handler = OnSegv;
+    sigemptyset(&ours.sa_mask);
+    sigaction(SIGSEGV, &ours, nullptr);
+
+    void* module = LoadAndUse(library);
+    if (scenario == "unloaded" || scenario == "reloaded")
+        dlclose(module);
+    if (scenario == "reloaded")
+        dlclose(LoadAndUse(library));
+    std::printf("%s\n", ModuleMapped(library) ? "mapped" : "unmapped");
+    std::fflush(stdout);
+    const auto fault = [] {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    };
+    // Loaded, on a thread the module never ran on; unloaded, on the thread it translated on.
+    if (scenario == "loaded")
+        std::thread(fault).join();
+    else
+        fault();
+    return 0;
+}
