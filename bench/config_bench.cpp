@@ -1,6 +1,6 @@
 // The XML store and the service URL beside plain libxml2 doing the same work on the same input:
 // a Download document and its seven reads (small, and padded to 1 MB), and Conf/agent.xml with
-// its four reads.
+// its four reads; and the reads' growth with the number of siblings a path selects.
 #include "bench/paired.h"
 #include "config/agent_config.h"
 #include "platform/platform.h"
@@ -97,6 +97,18 @@ std::string LargeDownload() {
     return document + tail;
 }
 
+// The seven fields, the first FileType among siblings in all: a body far under its bound whose
+// every read selects them all.
+std::string SiblingDownload(int fileTypes) {
+    std::string document = SmallDownload();
+    const std::string tail = "</Download>";
+    document.resize(document.size() - tail.size());
+    document.reserve(document.size() + 22 * static_cast<std::size_t>(fileTypes));
+    for (int i = 1; i < fileTypes; ++i)
+        document += "<FileType>6</FileType>";
+    return document + tail;
+}
+
 const char* const kDownloadPaths[] = {
     "/Download/FileType",  "/Download/Command",    "/Download/ScheduleId", "/Download/BackupType",
     "/Download/StartMode", "/Download/ServerAddr", "/Download/ServerPort"};
@@ -174,6 +186,8 @@ std::int32_t PlainServerUrl(const std::string& file, std::u16string& url) {
 struct Inputs {
     std::u16string small;
     std::u16string large;
+    std::u16string siblings5; // 10^5 FileType elements
+    std::u16string siblings6; // 10^6
     std::string agentFile;
 };
 Inputs* inputs = nullptr;
@@ -219,6 +233,13 @@ std::vector<pandel::bench::Comparison> Comparisons() {
          1.00,
          {},
          {}},
+        // Linear in the siblings: ten times the elements, about ten times the time.
+        {"7 reads, 10^6 siblings / 10^5",
+         [] { return StoreDownload(inputs->siblings6); },
+         [] { return StoreDownload(inputs->siblings5); },
+         11.0,
+         {},
+         {}},
         {"GetServerUrl, Conf/agent.xml", ModuleServerUrl, PlainUrl, 0.75, {}, {}},
         {"agent library look-up alone", AgentLibraryLookup, {}, 0, {}, {}},
     };
@@ -260,6 +281,8 @@ int main(int argc, char** argv) {
     Inputs in;
     in.small = Widen(SmallDownload());
     in.large = Widen(LargeDownload());
+    in.siblings5 = Widen(SiblingDownload(100000));
+    in.siblings6 = Widen(SiblingDownload(1000000));
     in.agentFile = dir + "/Conf/agent.xml";
     inputs = &in;
 
@@ -268,6 +291,9 @@ int main(int argc, char** argv) {
     std::u16string plainUrl;
     if (!SameFields(pandel::ReadDownloadCommand(in.small), PlainReadDownload(in.small)) ||
         !SameFields(pandel::ReadDownloadCommand(in.large), PlainReadDownload(in.large)) ||
+        !SameFields(pandel::ReadDownloadCommand(in.siblings5), PlainReadDownload(in.siblings5)) ||
+        !SameFields(pandel::ReadDownloadCommand(in.siblings6), PlainReadDownload(in.siblings6)) ||
+        pandel::ReadDownloadCommand(in.siblings6).fileType != 7 ||
         pandel::ReadDownloadCommand(in.large).fileType != 7 ||
         pandel::GetServerUrl(moduleUrl) != 0 || PlainServerUrl(in.agentFile, plainUrl) != 0 ||
         moduleUrl != plainUrl || moduleUrl != u"http://127.0.0.1:8080/DeviceManager/DeviceConfig") {

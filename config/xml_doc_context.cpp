@@ -54,7 +54,9 @@ bool IsPlainChildPath(const std::string& expression) {
 // What XPath selects for a plain child path, found by walking the tree instead of compiling
 // and running the expression: for each step, the element children without a namespace whose
 // name is the step's (XPath's test for an unprefixed name), taken parent by parent, which is
-// document order. A result as xmlXPathEvalExpression gives it; null when out of memory.
+// document order. Each node is met once, so the set takes it without looking for a duplicate
+// (which would cost the square of the siblings). A result as xmlXPathEvalExpression gives it;
+// null when out of memory.
 xmlXPathObjectPtr SelectChildPath(xmlDocPtr document, const std::string& expression) {
     std::vector<xmlNodePtr> current{reinterpret_cast<xmlNodePtr>(document)};
     std::vector<xmlNodePtr> next;
@@ -79,7 +81,7 @@ xmlXPathObjectPtr SelectChildPath(xmlDocPtr document, const std::string& express
     if (nodes == nullptr)
         return nullptr;
     for (xmlNodePtr node : current) {
-        if (xmlXPathNodeSetAdd(nodes, node) != 0) {
+        if (xmlXPathNodeSetAddUnique(nodes, node) != 0) {
             xmlXPathFreeNodeSet(nodes);
             return nullptr;
         }

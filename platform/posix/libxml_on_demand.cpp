@@ -29,7 +29,7 @@ enum Entry {
     kXPathEvalExpression,
     kXPathFreeObject,
     kXPathNodeSetCreate,
-    kXPathNodeSetAdd,
+    kXPathNodeSetAddUnique,
     kXPathFreeNodeSet,
     kXPathWrapNodeSet,
     kStrEqual,
@@ -63,7 +63,7 @@ constexpr const char* kNames[kEntryCount] = {"xmlReadMemory",
                                              "xmlXPathEvalExpression",
                                              "xmlXPathFreeObject",
                                              "xmlXPathNodeSetCreate",
-                                             "xmlXPathNodeSetAdd",
+                                             "xmlXPathNodeSetAddUnique",
                                              "xmlXPathFreeNodeSet",
                                              "xmlXPathWrapNodeSet",
                                              "xmlStrEqual",
@@ -174,8 +174,8 @@ xmlNodeSetPtr xmlXPathNodeSetCreate(xmlNodePtr node) {
     return Forward<decltype(&xmlXPathNodeSetCreate)>(kXPathNodeSetCreate, xmlNodeSetPtr{}, node);
 }
 
-int xmlXPathNodeSetAdd(xmlNodeSetPtr nodes, xmlNodePtr node) {
-    return Forward<decltype(&xmlXPathNodeSetAdd)>(kXPathNodeSetAdd, -1, nodes, node);
+int xmlXPathNodeSetAddUnique(xmlNodeSetPtr nodes, xmlNodePtr node) {
+    return Forward<decltype(&xmlXPathNodeSetAddUnique)>(kXPathNodeSetAddUnique, -1, nodes, node);
 }
 
 void xmlXPathFreeNodeSet(xmlNodeSetPtr nodes) {
