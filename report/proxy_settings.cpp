@@ -7,6 +7,7 @@
 #include "platform/wide_text.h"
 #include "report/report_sender.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -68,6 +69,7 @@ bool IsWordSeparator(int c) {
 struct ProxyWords {
     std::string words[kProxyWordCount]; // a missing word stays empty
     bool overlong = false;              // a word did not fit its buffer; reading stopped there
+    bool reachedEnd = false;            // the text ended before a separator closed the third word
 };
 
 // Reads up to three white-space separated words. A word longer than its buffer ends the read:
@@ -86,8 +88,10 @@ ProxyWords ReadWords(const std::string& text) {
             return result;
         }
         word.assign(text, start, at - start);
-        if (at == text.size())
+        if (at == text.size()) {
+            result.reachedEnd = true;
             break;
+        }
     }
     return result;
 }
@@ -135,12 +139,21 @@ ProxyFileContent ReadProxyFile() {
     ProxyFileContent content;
     content.path = ProxyFilePath();
     // Only a plain file: a directory is not a settings file, and a pipe would block the report.
-    const std::optional<std::string> text =
-        platform::ReadRegularFile(content.path, kMaxProxyFileBytes);
+    // One byte more than is read tells a longer file.
+    std::optional<std::string> text =
+        platform::ReadRegularFile(content.path, kMaxProxyFileBytes + 1);
     if (!text)
         return content;
-    content.opened = true;
+    const bool cut = text->size() > kMaxProxyFileBytes;
+    text->resize(std::min(text->size(), kMaxProxyFileBytes));
     ProxyWords read = ReadWords(*text);
+    // Where the words run into the bound, the rest of the file could change them: such a file
+    // is not read at all rather than read as something it may not say.
+    if (cut && read.reachedEnd && !read.overlong) {
+        content.pastBound = true;
+        return content;
+    }
+    content.opened = true;
     for (std::size_t i = 0; i < kProxyWordCount; ++i)
         content.words[i] = AsText(read.words[i]);
     content.overlong = read.overlong;

@@ -17,11 +17,12 @@ inline constexpr const char16_t* kHostAddressLockName = u"h_TryGetIpLock_uuid";
 
 // What the settings file holds, read without the lock and without printing.
 struct ProxyFileContent {
-    std::string path;      // where the file is looked for
-    bool opened = false;   // a regular file that could be opened
-    std::string words[3];  // host, port, enable word; a missing word is empty
-    bool overlong = false; // a word did not fit its buffer: the file enables nothing
-    bool enabled = false;  // the proxy is used
+    std::string path;       // where the file is looked for
+    bool opened = false;    // a regular file that could be opened and read
+    bool pastBound = false; // not read: its words run past the part of it that is read
+    std::string words[3];   // host, port, enable word; a missing word is empty
+    bool overlong = false;  // a word did not fit its buffer: the file enables nothing
+    bool enabled = false;   // the proxy is used
 };
 ProxyFileContent ReadProxyFile();
 

@@ -91,9 +91,16 @@ TEST_F(ProxyTest, SettingsFileDecidesTheRewriteTheFlagAndTheMessages) {
         {"a long file", "H P true " + std::string(200 * 1024, 'x'), "http://H:P/a/b", "", '1'},
         {"much white space first", std::string(60 * 1024, ' ') + "H P true", "http://H:P/a/b", "",
          '1'},
-        // The words are looked for in the file's first 64 KiB.
+        // The words are looked for in the file's first 64 KiB; a file whose words run past them
+        // is not read at all rather than read as something it may not say.
         {"words beyond the first 64 KiB", std::string(64 * 1024, '\n') + "H P true", "",
-         kNotEnabled, '0'},
+         kUnavailable, '0'},
+        {"true cut by the bound into trueX", std::string(64 * 1024 - 8, ' ') + "H P trueX", "",
+         kUnavailable, '0'},
+        {"true that ends past the bound", std::string(64 * 1024 - 6, ' ') + "H P true", "",
+         kUnavailable, '0'},
+        {"words ending at the bound", std::string(64 * 1024 - 9, ' ') + "H P true " + "x",
+         "http://H:P/a/b", "", '1'},
         {"case matters", "H P True", "", kNotEnabled, '0'},
         {"a longer word is not true", "H P truex", "", kNotEnabled, '0'},
         {"two words", "H P", "", kNotEnabled, '0'},

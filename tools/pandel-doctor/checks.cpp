@@ -119,7 +119,13 @@ std::string CheckAgentConfig(Findings& findings) {
 void CheckProxy(Findings& findings, const std::string& serviceUrl) {
     const ProxyFileContent file = ReadProxyFile();
     const std::string where = Shown(file.path);
-    if (!file.opened) {
+    if (file.pastBound) {
+        findings.Warn("ProxyInfo.xml",
+                      "found at " + where +
+                          ", but its words run past its first 64 KiB: not read, no proxy (GBK "
+                          "line \"proxy unavailable\")",
+                      "write the three words HOST PORT true at the start of the file");
+    } else if (!file.opened) {
         findings.Ok("ProxyInfo.xml",
                     "none at " + where +
                         ": no proxy; each report prints the GBK line \"proxy unavailable\" on "
