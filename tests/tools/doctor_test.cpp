@@ -6,11 +6,16 @@
 #include "tests/support/temp_root.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -184,7 +189,7 @@ TEST(Doctor, EachBrokenSetupIsNamedWithItsFixAndExitStatus) {
          kNotReady},
         {"lock held by another process",
          [&heldFd](Terminal& t) { HoldLock(t, "h_Proxylock", heldFd); },
-         "[warn] lock h_Proxylock:", "held by another process", kReady},
+         "[warn] lock h_Proxylock:", "held by process " + std::to_string(getpid()) + " (", kReady},
         {"lock place not a regular file",
          [](Terminal& t) { MakeDirectories(t.root().Sub("locks/h_TryGetIpLock_uuid")); },
          "[warn] lock h_TryGetIpLock_uuid:", "cannot be had", kReady},
@@ -215,6 +220,7 @@ struct ProbeCase {
     std::string lineHolds;
     int exitCode;
     LoopbackServer::Mode mode = LoopbackServer::Mode::Answer;
+    std::string lineLacks = std::string(); // what the line must not claim
 };
 
 TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
@@ -238,8 +244,9 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
          "result 3, the answer is not a SetResponse", kNotReady},
         {"HTTP status", HttpResponse(404, "not here"),
          "result 404, the server answered with this HTTP status", kNotReady},
-        {"closed without an answer", "unused", "result -1, no answer", kNotReady,
-         LoopbackServer::Mode::CloseAfterRequest},
+        // Closed at once: an early end, not a wait that ran out.
+        {"closed without an answer", "unused", "result -1, the connection ended after ", kNotReady,
+         LoopbackServer::Mode::CloseAfterRequest, "kept silent"},
     };
     for (const ProbeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,12 +268,201 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
             LineStarting(run.out, c.exitCode == kReady ? "[ ok ] probe:" : "[FAIL] probe:");
         EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << run.out;
         EXPECT_NE(std::string::npos, line.find("sent <Root ID=\"")) << line;
+        if (!c.lineLacks.empty()) {
+            EXPECT_EQ(std::string::npos, line.find(c.lineLacks)) << line;
+        }
         // The module's own lines (GBK proxy text, fault printout) go to standard error.
         EXPECT_EQ(std::string::npos, run.out.find('\xB4')) << run.out;
         if (server) {
             EXPECT_EQ(1u, server->Requests().size());
         }
     }
+}
+
+struct ServerValueCase {
+    const char* name;
+    std::string ip;
+    std::string port;
+    std::string linePrefix; // the value's own line
+    std::string lineHolds;
+    std::string fixHolds; // empty: the value is usable, the line is ok
+};
+
+// A value no report could use fails on its own line with a fix naming its element, and the
+// service URL line then claims nothing ok.
+TEST(Doctor, EachServerValueIsOkOnlyWhenAReportCouldUseIt) {
+    const std::string ipFix = "write the server's address in <Ip> of <Root><Server> in ";
+    const std::string portFix =
+        "write the server's port, a number from 1 to 65535, in <Port> of <Root><Server> in ";
+    const std::string notAPort = "is not a port, a number from 1 to 65535 in decimal digits";
+    const std::vector<ServerValueCase> cases = {
+        {"empty Ip", "", "8080",
+         "[FAIL] agent.xml Ip:", "empty: the service URL would name no server", ipFix},
+        {"Ip of white space alone", " \t ", "8080", "[FAIL] agent.xml Ip:", "empty", ipFix},
+        {"port past 65535", "127.0.0.1", "70000", "[FAIL] agent.xml Port:", "'70000' " + notAPort,
+         portFix},
+        {"port with a letter", "127.0.0.1", "8o80", "[FAIL] agent.xml Port:", "'8o80' " + notAPort,
+         portFix},
+        {"port 0", "127.0.0.1", "0", "[FAIL] agent.xml Port:", "'0' " + notAPort, portFix},
+        {"negative port", "127.0.0.1", "-1", "[FAIL] agent.xml Port:", "'-1' " + notAPort, portFix},
+        {"good port", "127.0.0.1", "8080", "[ ok ] agent.xml Port:", "'8080'", ""},
+        {"highest port", "127.0.0.1", "65535", "[ ok ] agent.xml Port:", "'65535'", ""},
+    };
+    for (const ServerValueCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal terminal;
+        const std::string agentXml = terminal.agentDir() + "/Conf/agent.xml";
+        WriteFile(agentXml, AgentXml(c.ip, c.port));
+        const ProcessResult run = terminal.Doctor();
+        const std::string line = LineStarting(run.out, c.linePrefix);
+        EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << "line: " << line << "\n" << run.out;
+        if (c.fixHolds.empty()) {
+            EXPECT_EQ(kReady, run.exitCode) << run.out << run.err;
+            EXPECT_NE("", LineStarting(run.out, "[ ok ] service URL:")) << run.out;
+            continue;
+        }
+        EXPECT_EQ(kNotReady, run.exitCode) << run.out << run.err;
+        EXPECT_NE(std::string::npos, line.find(" -- fix: " + c.fixHolds + agentXml)) << line;
+        EXPECT_EQ("", LineStarting(run.out, "[ ok ] service URL:")) << run.out;
+        EXPECT_NE("", LineStarting(run.out, "[FAIL] service URL:")) << run.out;
+    }
+}
+
+// Without a host the runtime opens no connection: the probe says so, and nothing waited.
+TEST(Doctor, ProbeToAUrlWithoutHostNamesTheCause) {
+    Terminal terminal;
+    LoopbackServer server(HttpResponse(200, Soap11("<s:SetResponse><s:r>5</s:r></s:SetResponse>")));
+    WriteFile(terminal.agentDir() + "/Conf/agent.xml", AgentXml("", std::to_string(server.port())));
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult run = terminal.Doctor({"--probe"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(kNotReady, run.exitCode) << run.out << run.err;
+    const std::string line = LineStarting(run.out, "[FAIL] probe:");
+    EXPECT_NE(std::string::npos,
+              line.find("the URL has no host name: the exchange ended before any connection"))
+        << run.out;
+    EXPECT_EQ(std::string::npos, line.find("15 s")) << line;
+    EXPECT_EQ(std::string::npos, line.find("kept silent")) << line;
+    EXPECT_NE(std::string::npos, line.find(" -- fix: write the server's address in <Ip>")) << line;
+    EXPECT_NE(std::string::npos, LineStarting(run.out, "[FAIL] endpoint:").find("names no host"))
+        << run.out;
+    // Well short of the 15 s a silent server costs: the exchange never waited for one.
+    EXPECT_LT(took, std::chrono::seconds(15));
+    EXPECT_EQ(0u, server.Accepted());
+}
+
+struct LogPlaceCase {
+    const char* name;
+    std::function<void(Terminal&)> breakIt;
+    std::string lineHolds;
+    std::string fixHolds;
+};
+
+// Each way the log file cannot be opened gets the fix that fits what stands at its place.
+TEST(Doctor, LogFixFitsWhatStandsAtThePlace) {
+    const std::vector<LogPlaceCase> cases = {
+        {"directory missing", [](Terminal& t) { rmdir(t.root().Sub("C").c_str()); },
+         "its directory is missing", "create the directory %C, writable by the agent's account"},
+        {"a file where the directory should be",
+         [](Terminal& t) {
+             rmdir(t.root().Sub("C").c_str());
+             WriteFile(t.root().Sub("C"), "");
+         },
+         "%C is a file where a directory should be",
+         "remove the file %C and create the directory %C, writable by the agent's account"},
+        {"a directory where the file should be",
+         [](Terminal& t) { MakeDirectories(t.root().Sub("C/runtime.log")); },
+         "it is not a regular file", "remove %C/runtime.log;"},
+    };
+    for (const LogPlaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Terminal terminal;
+        c.breakIt(terminal);
+        const auto place = [&](std::string text) {
+            for (std::size_t at; (at = text.find("%C")) != std::string::npos;)
+                text.replace(at, 2, terminal.root().Sub("C"));
+            return text;
+        };
+        const ProcessResult run = terminal.Doctor();
+        EXPECT_EQ(kReady, run.exitCode) << run.out << run.err;
+        const std::string line = LineStarting(run.out, "[warn] log:");
+        EXPECT_NE(std::string::npos, line.find("(" + place(c.lineHolds))) << run.out;
+        EXPECT_NE(std::string::npos, line.find(" -- fix: " + place(c.fixHolds))) << line;
+    }
+}
+
+TEST(Doctor, LogDirectoryThatCannotBeWrittenIsToBeMadeWritable) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "running as root, whom mode bits do not keep from writing";
+    Terminal terminal;
+    const std::string directory = terminal.root().Sub("C");
+    ASSERT_EQ(0, chmod(directory.c_str(), 0555));
+    const ProcessResult run = terminal.Doctor();
+    chmod(directory.c_str(), 0755);
+    const std::string line = LineStarting(run.out, "[warn] log:");
+    EXPECT_NE(std::string::npos, line.find("its directory exists but cannot be written"))
+        << run.out;
+    EXPECT_NE(std::string::npos, line.find(" -- fix: make the directory " + directory +
+                                           " writable by the agent's account"))
+        << line;
+}
+
+// A child that holds a named lock as `sleep 30`, killed by its pid when done.
+class LockHoldingChild {
+public:
+    explicit LockHoldingChild(const std::string& lockFile) {
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            // The lock's descriptor stays open across exec; the pipe closes there.
+            const int fd = open(lockFile.c_str(), O_RDONLY | O_CREAT, 0644);
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
+                execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+            const char failed = 'x';
+            (void)!write(ready[1], &failed, 1);
+            _exit(127);
+        }
+        close(ready[1]);
+        // End of file without a byte: the lock is taken and sleep runs.
+        pollfd wait = {ready[0], POLLIN, 0};
+        char byte = 0;
+        holding_ = pid_ > 0 && poll(&wait, 1, 10000) == 1 && read(ready[0], &byte, 1) == 0;
+        close(ready[0]);
+    }
+    ~LockHoldingChild() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    LockHoldingChild(const LockHoldingChild&) = delete;
+    LockHoldingChild& operator=(const LockHoldingChild&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+TEST(Doctor, HeldLockNamesItsHolder) {
+    if (access("/bin/sleep", X_OK) != 0)
+        GTEST_SKIP() << "no /bin/sleep to hold the lock";
+    Terminal terminal;
+    MakeDirectories(terminal.root().Sub("locks"));
+    LockHoldingChild child(terminal.root().Sub("locks/h_Proxylock"));
+    ASSERT_TRUE(child.holding());
+    const ProcessResult run = terminal.Doctor();
+    EXPECT_EQ(kReady, run.exitCode) << run.out << run.err;
+    const std::string pid = std::to_string(child.pid());
+    const std::string line = LineStarting(run.out, "[warn] lock h_Proxylock:");
+    EXPECT_NE(std::string::npos, line.find("held by process " + pid + " (sleep 30) at "))
+        << run.out;
+    EXPECT_NE(std::string::npos, line.find(" -- fix: end process " + pid + " if it is stuck"))
+        << line;
 }
 
 TEST(Doctor, ProbeWithoutServiceUrlSendsNothing) {

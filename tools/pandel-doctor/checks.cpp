@@ -15,7 +15,9 @@
 #include "report/proxy_settings.h"
 #include "report/report_sender.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 namespace pandel::doctor {
@@ -43,6 +45,122 @@ std::string WhyRefused(UrlRefusal refusal) {
         return "its port is not a number from 1 to 65535";
     }
     return "of an unknown reason";
+}
+
+constexpr std::size_t kIp = 0;
+constexpr std::size_t kPort = 1;
+
+std::string Element(std::size_t index) {
+    return std::string("<") + kServerValueNames[index] + ">";
+}
+
+// The sender's own verdict on one value: a URL laid out as GetServerUrl lays it out, with that
+// value in its place and parts the sender takes everywhere else. What it refuses there it
+// refuses in every URL that holds the value.
+struct ValueVerdict {
+    bool narrow = true; // the URL fits the narrow buffer (ASCII, under 260 characters)
+    UrlRefusal refusal = UrlRefusal::None;
+};
+
+ValueVerdict JudgeValue(std::size_t index, const std::u16string& value) {
+    std::u16string parts[] = {u"server", u"1", u"app", u"endpoint"};
+    parts[index] = value;
+    const std::u16string url =
+        u"http://" + parts[0] + u":" + parts[1] + u"/" + parts[2] + u"/" + parts[3];
+    char narrow[kServiceUrlBufferSize];
+    if (!ToNarrowServiceUrl(url, narrow))
+        return {false, UrlRefusal::Empty};
+    return {true, WhyUrlRefused(narrow)};
+}
+
+bool AllDecimalDigits(const std::u16string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+// What makes the value at index one that no report could use; empty when a report could.
+std::string ValueFault(std::size_t index, const std::u16string& value) {
+    const std::string shown = "'" + Narrow(value) + "'";
+    const ValueVerdict verdict = JudgeValue(index, value);
+    const bool refused = !verdict.narrow || verdict.refusal != UrlRefusal::None;
+    const std::string noReport = "the sender refuses every report (result 2, nothing sent)";
+    // The module reads a value with white space alone as empty.
+    if (index == kIp && value.empty())
+        return "empty: the service URL would name no server, so no report can reach one";
+    if (index == kPort && (refused || !AllDecimalDigits(value)))
+        return shown + " is not a port, a number from 1 to 65535 in decimal digits: " +
+               (refused ? noReport : "reports would go elsewhere than to the server's port");
+    if (!verdict.narrow)
+        return shown + " is not ASCII or too long for the service URL: " + noReport;
+    switch (verdict.refusal) {
+    case UrlRefusal::None:
+    case UrlRefusal::Empty:
+        return std::string();
+    case UrlRefusal::Unroutable:
+        return shown + " puts http://0.0.0.0, which is no server, in the service URL: " + noReport;
+    case UrlRefusal::TooLong:
+        return shown + " makes the service URL longer than 259 characters: " + noReport;
+    case UrlRefusal::UnsafeByte:
+        return shown + " holds white space or a control byte: " + noReport;
+    case UrlRefusal::PortOutOfRange:
+        return shown + " holds a ':', after which the sender looks for a port from 1 to 65535 " +
+               "and finds none: " + noReport;
+    }
+    return std::string();
+}
+
+std::string ValueFix(std::size_t index, const std::string& where) {
+    const std::string in = " of <Root><Server> in " + where;
+    if (index == kIp)
+        return "write the server's address in <Ip>" + in;
+    if (index == kPort)
+        return "write the server's port, a number from 1 to 65535, in <Port>" + in;
+    return "correct " + Element(index) + in;
+}
+
+// Why the log file cannot be opened, told from what stands at its place and above it.
+struct LogPlaceFault {
+    std::string cause;
+    std::string fix;
+};
+
+LogPlaceFault WhyLogPlaceFails(const std::string& logPlace) {
+    namespace fs = std::filesystem;
+    const fs::path file = fs::u8path(logPlace);
+    const fs::path directory = file.parent_path();
+    const auto shown = [](const fs::path& path) { return Shown(path.u8string()); };
+    const std::string account = ", writable by the agent's account";
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (fs::is_regular_file(status))
+        return {"the file exists but cannot be written",
+                "make " + shown(file) + " writable by the agent's account"};
+    if (fs::exists(status))
+        return {"it is not a regular file",
+                "remove " + shown(file) + "; the module creates the file when it opens the log"};
+    // The nearest place above the file that exists: a directory that cannot be written, or
+    // something other than a directory in the way.
+    for (fs::path above = directory; !above.empty(); above = above.parent_path()) {
+        const fs::file_status aboveStatus = fs::status(above, error);
+        if (aboveStatus.type() == fs::file_type::not_found) {
+            if (above == above.parent_path())
+                break;
+            continue;
+        }
+        if (aboveStatus.type() == fs::file_type::none)
+            return {shown(above) + " cannot be looked at (" + Shown(error.message()) + ")",
+                    "make the directories above " + shown(file) + " searchable and " +
+                        shown(directory) + " writable by the agent's account"};
+        if (!fs::is_directory(aboveStatus))
+            return {shown(above) + " is a file where a directory should be",
+                    "remove the file " + shown(above) + " and create the directory " +
+                        shown(directory) + account};
+        if (above == directory)
+            return {"its directory exists but cannot be written",
+                    "make the directory " + shown(directory) + " writable by the agent's account"};
+        break;
+    }
+    return {"its directory is missing", "create the directory " + shown(directory) + account};
 }
 
 std::string AddressText(const platform::HardwareAddress& address) {
@@ -81,6 +199,7 @@ std::string CheckAgentConfig(Findings& findings) {
         return std::string();
     }
     findings.Ok("agent.xml", "found at " + where + " (" + anchor + ")");
+    std::vector<std::string> faulty; // the elements whose values no report could use
     for (std::size_t i = 0; i < ServerValuePaths().size(); ++i) {
         const std::string name = std::string("agent.xml ") + kServerValueNames[i];
         if (i >= values->size()) {
@@ -90,8 +209,23 @@ std::string CheckAgentConfig(Findings& findings) {
                           "add " + ServerValuePaths()[i] + " to " + where);
             return std::string();
         }
-        findings.Ok(name, "'" + Narrow((*values)[i]) + "'");
+        const std::string fault = ValueFault(i, (*values)[i]);
+        if (fault.empty()) {
+            findings.Ok(name, "'" + Narrow((*values)[i]) + "'");
+            continue;
+        }
+        faulty.push_back(Element(i));
+        findings.Fail(name, fault, ValueFix(i, where));
     }
+
+    std::string faultyList;
+    for (std::size_t i = 0; i < faulty.size(); ++i)
+        faultyList += (i == 0 ? "" : i + 1 == faulty.size() ? " and " : ", ") + faulty[i];
+    const std::string fix = faulty.empty()
+                                ? "correct the four values in " + where
+                                : "correct " + faultyList + " in " + where + " (see above)";
+    const std::string shorten =
+        "shorten the four values in " + where + ": the URL must stay under 260 characters";
 
     std::u16string url;
     GetServerUrl(url);
@@ -101,7 +235,7 @@ std::string CheckAgentConfig(Findings& findings) {
                       "'" + Narrow(url) +
                           "' is not ASCII or longer than 259 characters: reports get an empty "
                           "URL and are refused (result 2)",
-                      "correct the four values in " + where);
+                      faulty.empty() ? shorten : fix);
         return std::string();
     }
     const UrlRefusal refusal = WhyUrlRefused(narrow);
@@ -109,11 +243,40 @@ std::string CheckAgentConfig(Findings& findings) {
         findings.Fail("service URL",
                       "'" + Shown(narrow) + "' would be refused (result 2, nothing sent) because " +
                           WhyRefused(refusal),
-                      "correct the four values in " + where);
+                      faulty.empty() && refusal == UrlRefusal::TooLong ? shorten : fix);
         return std::string();
+    }
+    // The sender takes it; the probe then shows what a report meets.
+    if (!faulty.empty() || NamesNoHost(narrow)) {
+        findings.Fail("service URL",
+                      "'" + Shown(narrow) + "': the sender takes it, but " +
+                          (NamesNoHost(narrow) ? "it names no server, so no report reaches one"
+                                               : "it is not the address agent.xml means"),
+                      faulty.empty() ? IpFix() : fix);
+        return narrow;
     }
     findings.Ok("service URL", "reports would use " + std::string(narrow));
     return narrow;
+}
+
+std::string ReportEndpoint(const std::string& serviceUrl) {
+    if (IsLoopbackEndpoint(serviceUrl.c_str()))
+        return serviceUrl;
+    const ProxyFileContent file = ReadProxyFile();
+    if (!file.enabled)
+        return serviceUrl;
+    return ProxiedEndpoint(serviceUrl, file.words[0], file.words[1]).value_or(serviceUrl);
+}
+
+bool NamesNoHost(const std::string& url) {
+    const std::size_t slashes = url.find("//");
+    const std::size_t host = slashes == std::string::npos ? 0 : slashes + 2;
+    return host >= url.size() || url[host] == ':' || url[host] == '/';
+}
+
+std::string IpFix() {
+    return "write the server's address in <Ip> of <Root><Server> in " +
+           Shown(FindAgentConfigFile().path);
 }
 
 void CheckProxy(Findings& findings, const std::string& serviceUrl) {
@@ -153,6 +316,14 @@ void CheckProxy(Findings& findings, const std::string& serviceUrl) {
     }
     if (serviceUrl.empty())
         return;
+    if (NamesNoHost(ReportEndpoint(serviceUrl))) {
+        findings.Fail("endpoint",
+                      "reports would go to " + serviceUrl +
+                          ", which names no host: the exchange ends at once, before any "
+                          "connection",
+                      IpFix());
+        return;
+    }
     if (IsLoopbackEndpoint(serviceUrl.c_str())) {
         findings.Ok("endpoint", "reports go to " + serviceUrl +
                                     " directly: a service on 127.0.0.1 or localhost never goes "
@@ -197,11 +368,12 @@ void CheckLog(Findings& findings) {
     const std::string place = Shown(LogFilePlace());
     std::FILE* file = OpenLogFile();
     if (file == nullptr) {
+        const LogPlaceFault fault = WhyLogPlaceFails(LogFilePlace());
         findings.Warn("log",
-                      "cannot open " + place +
-                          " for appending: the module says \"Cannot open log file:...\" on "
-                          "standard error once per channel at load and sends its entries there",
-                      "create the directory of " + place + ", writable by the agent");
+                      "cannot open " + place + " for appending (" + fault.cause +
+                          "): the module says \"Cannot open log file:...\" on standard error "
+                          "once per channel at load and sends its entries there",
+                      fault.fix);
     } else {
         std::fclose(file);
         findings.Ok("log", place + " is writable");
@@ -290,12 +462,33 @@ void CheckNamedLocks(Findings& findings) {
         case platform::native::NamedLockState::Free:
             findings.Ok(check, "free (" + place + ")");
             break;
-        case platform::native::NamedLockState::Held:
+        case platform::native::NamedLockState::Held: {
+            const auto holders = platform::native::NamedLockHolders(name);
+            if (holders.empty()) {
+                findings.Warn(check,
+                              "held by another process, which the system does not name, at " +
+                                  place + ": every report waits for it, without a time-out",
+                              "find the holder (fuser " + place + ") and end it if it is stuck");
+                break;
+            }
+            std::string who;
+            std::string ids;
+            for (const platform::native::LockHolder& holder : holders) {
+                const std::string id = std::to_string(holder.processId);
+                const std::string command =
+                    holder.command.empty() ? "command unknown" : Shown(holder.command);
+                who += (who.empty() ? "" : ", ") + id + " (" + command + ")";
+                ids += (ids.empty() ? "" : ", ") + id;
+            }
+            const bool one = holders.size() == 1;
             findings.Warn(check,
-                          "held by another process (" + place +
-                              "): every report waits for it, without a time-out",
-                          "find the holder (fuser " + place + ") and end it if it is stuck");
+                          std::string(one ? "held by process " : "held by processes ") + who +
+                              " at " + place + ": every report waits for it, without a time-out",
+                          std::string(one ? "end process " : "end processes ") + ids +
+                              (one ? " if it is stuck; the lock is free once it has ended"
+                                   : " if they are stuck; the lock is free once they have ended"));
             break;
+        }
         case platform::native::NamedLockState::Unusable:
             findings.Warn(check,
                           "cannot be had: " + place +

@@ -5,7 +5,9 @@
 #include "platform/wide_text.h"
 #include "plugin/adapter_selection.h"
 #include "report/report_sender.h"
+#include "report/soap_exchange.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -15,7 +17,7 @@ namespace {
 
 // The SOAP runtime's result codes that an operator meets.
 constexpr int kDelivered = 0;
-constexpr int kEndOfInput = -1; // time-out, or the connection closed before an answer
+constexpr int kEndOfInput = -1; // a wait ran out, or the connection ended before an answer
 constexpr int kClientFault = 1;
 constexpr int kServerFaultOrRefused = 2;
 constexpr int kNotSetResponse = 3;
@@ -27,15 +29,46 @@ constexpr int kVersionMismatch = 39;
 constexpr int kNoR = 44;
 
 struct Meaning {
-    const char* text;
-    const char* fix;
+    std::string text;
+    std::string fix;
 };
 
-Meaning Explain(int code) {
+using Clock = std::chrono::steady_clock;
+
+std::string Seconds(Clock::duration took) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(took).count());
+    return text;
+}
+
+// End of input, told apart by how long the exchange took: only a wait that ran out takes as
+// long as its time-out; a connection that ended ends sooner.
+Meaning ExplainEndOfInput(Clock::duration took) {
+    const std::string after = " after " + Seconds(took);
+    if (took >= std::chrono::seconds(soap::kExchangeTimeoutSeconds)) {
+        return {"no complete answer" + after + ": the exchange's " +
+                    std::to_string(soap::kExchangeTimeoutSeconds) +
+                    " s ran out, the server answers too slowly",
+                "check that the service answers promptly (and any proxy passes the answer on)"};
+    }
+    if (took >= std::chrono::seconds(soap::kReceiveTimeoutSeconds)) {
+        return {"no answer" + after + ": the server kept silent for " +
+                    std::to_string(soap::kReceiveTimeoutSeconds) +
+                    " s (or took no more of the request)",
+                "check that the service answers (and any proxy passes the request on)"};
+    }
+    return {"the connection ended" + after +
+                " without a complete answer: the server (or the proxy) closed it, or the answer "
+                "ran past " +
+                std::to_string(soap::kMaxResponseBytes / 1024) +
+                " KiB (the fault text on standard error says which)",
+            "see the service's own log for why it closed the connection"};
+}
+
+Meaning Explain(int code, Clock::duration took) {
     switch (code) {
     case kEndOfInput:
-        return {"no answer: the server kept silent for 15 s or closed the connection first",
-                "check that the service answers (and any proxy passes the request on)"};
+        return ExplainEndOfInput(took);
     case kClientFault:
         return {"SOAP Client fault: the server rejected the request",
                 "see the fault text on standard error; check RemoteApp and RemoteAppEndpoint"};
@@ -104,11 +137,16 @@ void CheckProbe(Findings& findings, const std::string& serviceUrl) {
     int code = kDelivered;
     std::int32_t r = 0;
     std::string document;
+    std::string url;
+    Clock::duration took{};
     bool sent = false;
-    services.sendReport = [&](const char* url, const char16_t* report, std::int32_t* result) {
+    services.sendReport = [&](const char* to, const char16_t* report, std::int32_t* result) {
         sent = true;
+        url = to != nullptr ? to : "";
         document = platform::Utf16ToUtf8(report != nullptr ? report : u"");
-        code = SendReport(url, report, result);
+        const Clock::time_point start = Clock::now();
+        code = SendReport(to, report, result);
+        took = Clock::now() - start;
         r = *result;
         return code;
     };
@@ -122,20 +160,28 @@ void CheckProbe(Findings& findings, const std::string& serviceUrl) {
                       "fix agent.xml first (see above)");
         return;
     }
-    const std::string what = "sent " + Shown(document) + " to " + serviceUrl;
+    const std::string what = "sent " + Shown(document) + " to " + Shown(url);
     if (reached == 1) {
         findings.Ok("probe", what + ": the server answered SetResponse r=" + std::to_string(r) +
                                  " (result 0)");
         return;
     }
-    if (code == kReportRefused && WhyUrlRefused(serviceUrl.c_str()) != UrlRefusal::None) {
+    if (code == kReportRefused && WhyUrlRefused(url.c_str()) != UrlRefusal::None) {
         findings.Fail("probe", "the sender refused the URL (result 2), nothing was sent",
                       "correct the four values in agent.xml");
         return;
     }
-    const Meaning meaning = Explain(code);
-    findings.Fail("probe", what + ": result " + std::to_string(code) + ", " + meaning.text,
-                  meaning.fix);
+    const std::string result = what + ": result " + std::to_string(code);
+    // The runtime connects only to a host it is given; without one it writes to no connection.
+    if (NamesNoHost(ReportEndpoint(url))) {
+        findings.Fail("probe",
+                      result + " after " + Seconds(took) +
+                          ", the URL has no host name: the exchange ended before any connection",
+                      IpFix());
+        return;
+    }
+    const Meaning meaning = Explain(code, took);
+    findings.Fail("probe", result + ", " + meaning.text, meaning.fix);
 }
 
 } // namespace pandel::doctor
