@@ -5,11 +5,13 @@
 #include "config/agent_config.h"
 #include "diag/log_module.h"
 #include "diag/se_translator.h"
+#include "pandel/err_obj.h"
 #include "plugin/download_command.h"
 #include "plugin/service_url.h"
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace pandel {
@@ -29,6 +31,32 @@ std::u16string ReadCommandDocument(IHostCommandBody& body, std::int32_t size) {
     body.ReadBody(buffer.get(), &bufferSize);
     buffer[units - 1] = 0;
     return std::u16string(buffer.get());
+}
+
+std::u16string OwnCommandName(void* command) {
+    std::u16string name;
+    static_cast<IHostCommand*>(command)->GetName(&name);
+    return name;
+}
+
+std::int32_t RunInHostWorld(void* command, platform::NameReader readName,
+                            std::optional<platform::EscapedErrObj>* escaped) {
+    auto* host = static_cast<IHostCommand*>(command);
+    if (escaped == nullptr)
+        return CPandelPluginModule::RunCommand(host, readName);
+    // A host of another compiler cannot catch the module's own exception: it is caught here,
+    // once the frames below have run their destructors, and raised again in the host's world
+    // after this block has ended. The module's ErrObj come from faults: no Windows error code.
+    try {
+        return CPandelPluginModule::RunCommand(host, readName);
+    } catch (const ErrObj& error) {
+        escaped->emplace(platform::EscapedErrObj{error.GetCode(), error.GetDescription(), false});
+    }
+    return 0;
+}
+
+void ReportForHost(const platform::EscapedErrObj& error) {
+    ErrObj(error.code, error.description, error.isWindowsError).Report(0);
 }
 
 } // namespace
@@ -67,6 +95,10 @@ std::int32_t CPandelPluginModule::PostCommand(IHostCommand* command) {
     InstallSeTranslator();
     if (command == nullptr)
         return 0;
+    return platform::ServeHostCommand(command, OwnCommandName, RunInHostWorld, ReportForHost);
+}
+
+std::int32_t CPandelPluginModule::RunCommand(IHostCommand* command, platform::NameReader readName) {
     IHostCommandBody* body = command->GetBody();
     IHostBodyInfo* info = body != nullptr ? body->GetBodyInfo() : nullptr;
     std::int32_t size = info != nullptr ? info->GetSize() : 0;
@@ -74,8 +106,7 @@ std::int32_t CPandelPluginModule::PostCommand(IHostCommand* command) {
     std::u16string serviceUrl;
     GetServerUrl(serviceUrl);
 
-    std::u16string name;
-    command->GetName(&name);
+    const std::u16string name = readName(command);
 
     char narrowUrl[kServiceUrlBufferSize];
     ToNarrowServiceUrl(serviceUrl, narrowUrl);

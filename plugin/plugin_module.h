@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pandel/host_command.h"
+#include "platform/host_world.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +25,10 @@ public:
     static std::int32_t GetPluginVersion();
     static std::int32_t SetDbg();
     // Runs one command of the host; returns 0 whatever happens. Exceptions (an ErrObj from a
-    // processor fault among them) pass to the host.
+    // processor fault among them) pass to the host, in the host's own C++ world.
     static std::int32_t PostCommand(IHostCommand* command);
+    // The command itself, with its name read by readName.
+    static std::int32_t RunCommand(IHostCommand* command, platform::NameReader readName);
 };
 
 } // namespace pandel
