@@ -51,6 +51,18 @@ TEST_F(DllFile, ExportsOnlyTheEntryPointsAndErrObjUndecorated) {
         EXPECT_EQ(names.count(name), 1u) << name;
         names.erase(name);
     }
+    // ErrObj's members as Microsoft's compiler names them, for the hosts it builds.
+    const std::string member = Windows32Bit() ? "AE" : "EAA";
+    const std::string constMember = Windows32Bit() ? "BE" : "EBA";
+    for (const std::string& name :
+         {"??0ErrObj@@Q" + member + "@" + (Windows32Bit() ? "ABV0" : "AEBV0") + "@@Z",
+          "??1ErrObj@@U" + member + "@XZ", "?GetCode@ErrObj@@U" + constMember + "HXZ",
+          "?GetDescription@ErrObj@@U" + constMember +
+              "?AV?$basic_string@_WU?$char_traits@_W@std@@V?$allocator@_W@2@@std@@XZ",
+          "?Report@ErrObj@@U" + member + "XH@Z"}) {
+        EXPECT_EQ(names.count(name), 1u) << name;
+        names.erase(name);
+    }
     // No stdcall decoration (name@N) on any entry point, on 32-bit as on 64-bit.
     for (const std::string& name : names)
         EXPECT_THAT(name, ::testing::MatchesRegex("_ZNK?6pandel6ErrObj.*")) << "unexpected export";
@@ -89,6 +101,29 @@ TEST_F(DllFile, CarriesTheVersionResource) {
     for (const char* text : {"FileVersion", "1, 0, 0, 3", "OriginalFilename", "PluginPandel.dll",
                              "PrivateBuild", "20090807"})
         EXPECT_NE(bytes.find(Utf16Le(text)), std::string::npos) << text;
+}
+
+// The kit a host vendor gets: the header for Microsoft-built hosts, the DLL without its debug
+// information (kept beside it and named in the DLL), both import libraries and the .def.
+TEST_F(DllFile, KitHoldsWhatAHostVendorBuildsAndDebugsWith) {
+    const std::string kit = PANDEL_WINDOWS_KIT;
+    ASSERT_FALSE(kit.empty()) << "no kit given to this build of the tests";
+    const ProcessResult listing = RunProcess({"/usr/bin/python3", "-m", "zipfile", "-l", kit});
+    ASSERT_EQ(listing.exitCode, 0) << listing.err;
+    for (const char* file :
+         {"include/pandel_plugin.h", "bin/PluginPandel.dll", "lib/PluginPandel.lib",
+          "lib/PluginPandel.dll.a", "lib/PluginPandel.def", "debug/PluginPandel.dll.debug"})
+        EXPECT_THAT(listing.out, ::testing::HasSubstr(file));
+    const std::string unpacked = root_.Sub("kit");
+    ASSERT_EQ(RunProcess({"/usr/bin/python3", "-m", "zipfile", "-e", kit, unpacked}).exitCode, 0);
+    const std::string tool = Windows32Bit() ? "/usr/bin/i686-w64-mingw32-objdump"
+                                            : "/usr/bin/x86_64-w64-mingw32-objdump";
+    const ProcessResult sections = RunProcess({tool, "-h", unpacked + "/bin/PluginPandel.dll"});
+    EXPECT_THAT(sections.out, ::testing::HasSubstr(".gnu_debuglink"));
+    EXPECT_THAT(sections.out, ::testing::Not(::testing::HasSubstr(".debug_info")));
+    const ProcessResult debug =
+        RunProcess({tool, "-h", unpacked + "/debug/PluginPandel.dll.debug"});
+    EXPECT_THAT(debug.out, ::testing::HasSubstr(".debug_info"));
 }
 
 } // namespace

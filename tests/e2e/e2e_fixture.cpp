@@ -43,6 +43,11 @@ const Files kFiles = kUnderWine
 
 } // namespace
 
+std::string EndToEnd::HostProgram() {
+    const char* host = std::getenv("PANDEL_E2E_HOST");
+    return host != nullptr && *host != '\0' ? host : kFiles.host;
+}
+
 std::string EndToEnd::Build(const std::string& relative) {
     return std::string(PANDEL_BUILD_DIR) + "/" + relative;
 }
@@ -116,7 +121,7 @@ ProcessResult EndToEnd::Host(const std::vector<std::string>& calls, int timeoutM
     if (kUnderWine)
         argv = {kWineRunner, "--run"};
     argv.insert(argv.end(),
-                {Build(kFiles.host), "--plugin", plugin_, "--agent-dir", TargetPath(agentDir_)});
+                {Build(HostProgram()), "--plugin", plugin_, "--agent-dir", TargetPath(agentDir_)});
     for (const std::string& call : calls) {
         // Body files are the only paths among the calls.
         bool isPath = call.rfind(root_.path(), 0) == 0;
@@ -131,7 +136,8 @@ ProcessResult EndToEnd::Host(const std::vector<std::string>& calls, int timeoutM
     if (kUnderWine) {
         // The runner takes its prefix from the build; the imaging library is found on the path.
         env["PANDEL_WIN_BUILD"] = PANDEL_BUILD_DIR;
-        env["WINEPATH"] = TargetPath(Build("tools/xpe-client"));
+        // A host linked against the module's import library finds the module there too.
+        env["WINEPATH"] = TargetPath(Build("tools/xpe-client")) + ";" + TargetPath(Build("plugin"));
     }
     ProcessResult result = RunProcess(argv, env, timeoutMs);
     // Windows ends the lines of standard output in CR LF.

@@ -36,6 +36,9 @@ protected:
     std::vector<std::string> Reports();
 
     static std::string Build(const std::string& relative);
+    // The host program, in the build: pandel-host unless PANDEL_E2E_HOST names another that
+    // speaks its command line (the host of Microsoft's ABI under Wine).
+    static std::string HostProgram();
     // Whether the programs under test are the Windows build, run under Wine.
     static bool UnderWine();
     // Whether that build is the 32-bit one.

@@ -1,5 +1,6 @@
 // The installer of the Windows build under Wine: installed silently, the installed DLL runs a
-// Download for a host, and an uninstall leaves nothing of it behind.
+// Download for a host, an uninstall leaves nothing of it behind, a newer package replaces an
+// older one and an older one is refused.
 #include "tests/e2e/e2e_fixture.h"
 
 #include <gmock/gmock.h>
@@ -35,6 +36,57 @@ protected:
                                 "HKLM\\Software\\Classes\\Installer\\Products"})
             listing += Wine({"reg", "query", key, "/s"}).out;
         return listing;
+    }
+
+    // How many products of that name are registered for uninstalling.
+    static std::size_t Products(const std::string& productName) {
+        const std::string listing =
+            Wine({"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                  "/s"})
+                .out;
+        std::size_t count = 0;
+        for (std::size_t at = listing.find(productName); at != std::string::npos;
+             at = listing.find(productName, at + 1))
+            ++count;
+        return count;
+    }
+
+    // A newer package (1.0.0.4, its DLL told apart by bytes appended to it) replaces the
+    // installed one: one product left, with the newer DLL; the older package is then refused
+    // and changes nothing. Windows Installer compares three version fields, so the build
+    // carries the fourth in the third.
+    void ExpectNewerReplacesOlderAndOlderIsRefused(const std::string& msi,
+                                                   const std::string& productName) {
+        const std::string arch = Windows32Bit() ? "x86" : "x64";
+        const fs::path newer = root_.Sub("newer");
+        fs::copy(Build("packaging/windows/stage-" + arch), newer, fs::copy_options::recursive);
+        const std::string marker = "newer build of PluginPandel";
+        WriteFile((newer / "PluginPandel.dll").string(),
+                  ReadFile((newer / "PluginPandel.dll").string()) + marker);
+        const ProcessResult made =
+            RunProcess({"/bin/sh", "-c",
+                        "cd '" + newer.string() + "' && wixl -a " + arch + " -D Arch=" + arch +
+                            " -D Version=1.0.4 -o newer.msi PluginPandel.wxs"});
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        const std::string newerMsi = TargetPath((newer / "newer.msi").string());
+        const std::string installed =
+            Build("wineprefix/drive_c/Program Files/Pandel/PluginPandel/PluginPandel.dll");
+
+        ASSERT_EQ(Wine({"msiexec", "/i", TargetPath(msi), "/qn"}).exitCode, 0);
+        ASSERT_EQ(Products(productName), 1u);
+        const ProcessResult upgrade = Wine({"msiexec", "/i", newerMsi, "/qn"});
+        EXPECT_EQ(upgrade.exitCode, 0) << upgrade.out << upgrade.err;
+        EXPECT_EQ(Products(productName), 1u) << "the newer package installed beside the older";
+        EXPECT_THAT(ReadFile(installed), ::testing::EndsWith(marker));
+
+        const ProcessResult downgrade = Wine({"msiexec", "/i", TargetPath(msi), "/qn"});
+        EXPECT_NE(downgrade.exitCode, 0) << "an older package was taken over a newer one";
+        EXPECT_EQ(Products(productName), 1u);
+        EXPECT_THAT(ReadFile(installed), ::testing::EndsWith(marker));
+
+        ASSERT_EQ(Wine({"msiexec", "/x", newerMsi, "/qn"}).exitCode, 0);
+        EXPECT_EQ(Products(productName), 0u);
+        EXPECT_FALSE(fs::exists(installed));
     }
 };
 
@@ -72,6 +124,9 @@ TEST_F(Installer, InstalledDllRunsADownloadAndUninstallLeavesNothing) {
     EXPECT_FALSE(fs::exists(folder)) << "left after uninstall";
     EXPECT_THAT(ProductRegistration(), Not(HasSubstr(productName)));
     EXPECT_EQ(Tree(Build("wineprefix/drive_c/windows/Installer")), installerCacheBefore);
+
+    // In the same test: the prefix is shared, and installers must not run side by side.
+    ExpectNewerReplacesOlderAndOlderIsRefused(msi, productName);
 }
 
 } // namespace
