@@ -5,6 +5,7 @@
 //   unloaded   on the main thread, after the module was unloaded
 //   reloaded   after it was unloaded, loaded and used again, and unloaded again
 // Prints "mapped" or "unmapped": whether the module is still mapped when the fault comes.
+#include "examples/host/memory_command.h"
 #include "pandel/plugin_api.h"
 
 #include <dlfcn.h>
@@ -21,32 +22,6 @@ namespace {
 
 constexpr int kHostHandled = 42;
 
-// A command whose name is not Download: the module installs its translator and returns.
-class OtherCommand final : public pandel::IHostCommand,
-                           public pandel::IHostCommandBody,
-                           public pandel::IHostBodyInfo {
-public:
-    std::int32_t GetName(std::u16string* name) override {
-        *name = u"Other";
-        return 0;
-    }
-    IHostCommandBody* GetBody() override { return this; }
-    IHostBodyInfo* GetBodyInfo() override { return this; }
-    std::int32_t ReadBody(void*, std::int32_t*) override { return 0; }
-    std::int32_t GetSize() override { return 2; }
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t HostSlot2() override { return 0; }
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    std::int32_t HostSlot5() override { return 0; }
-    std::int32_t HostSlot6() override { return 0; }
-    std::int32_t HostSlot7() override { return 0; }
-    std::int32_t HostSlot8() override { return 0; }
-    std::int32_t HostSlot9() override { return 0; }
-    std::int32_t HostSlot10() override { return 0; }
-    std::int32_t HostSlot11() override { return 0; }
-};
-
 void OnSegv(int) {
     _exit(kHostHandled);
 }
@@ -59,7 +34,8 @@ void* LoadAndUse(const char* library) {
         _exit(2);
     }
     auto post = reinterpret_cast<pandel::PostCommandFunction>(dlsym(module, "PostCommand"));
-    OtherCommand command;
+    // Not a Download: the module installs its translator and returns.
+    example_host::MemoryCommand command(u"Other", u"");
     post(&command);
     std::thread([&] { post(&command); }).join();
     return module;
