@@ -4,34 +4,39 @@ include_guard(GLOBAL)
 
 find_program(PANDEL_SOAPCPP2 soapcpp2 REQUIRED)
 find_path(PANDEL_GSOAP_IMPORT_DIR wsa.h PATHS /usr/share/gsoap/import NO_DEFAULT_PATH REQUIRED)
-find_path(PANDEL_GSOAP_INCLUDE_DIR stdsoap2.h REQUIRED)
-find_library(PANDEL_GSOAP_ARCHIVE NAMES libgsoap++.a REQUIRED)
 
 # Cache entries: the generating function runs in other directories too.
 set(PANDEL_SOAP_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
 set(PANDEL_SOAP_BINARY_DIR ${PROJECT_BINARY_DIR}/report/soap CACHE INTERNAL "")
 
-# The runtime archive, made fit for a shared library. The toolkit's archive is compiled for
-# executables: it refers to std::nothrow, a datum of the C++ library, with a PC-relative
-# relocation that a shared object cannot carry; that reference is renamed to a local copy
-# (soap_runtime.cpp). Its own data it reaches the same way, which holds once its symbols stay
-# inside the shared library: --exclude-libs below keeps every one of them out of the dynamic
-# symbol table, so no other user of the toolkit in the host can bind to them or lend us its own.
-set(PANDEL_SOAP_RUNTIME_ARCHIVE ${PANDEL_SOAP_BINARY_DIR}/libpandel_gsoap_runtime.a CACHE INTERNAL "")
-add_custom_command(
-  OUTPUT ${PANDEL_SOAP_RUNTIME_ARCHIVE}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${PANDEL_SOAP_BINARY_DIR}
-  COMMAND ${CMAKE_OBJCOPY} --redefine-sym _ZSt7nothrow=pandel_soap_nothrow
-          ${PANDEL_GSOAP_ARCHIVE} ${PANDEL_SOAP_RUNTIME_ARCHIVE}
-  DEPENDS ${PANDEL_GSOAP_ARCHIVE}
-  COMMENT "Preparing the SOAP runtime archive"
-  VERBATIM)
-add_custom_target(pandel_soap_runtime_archive DEPENDS ${PANDEL_SOAP_RUNTIME_ARCHIVE})
+# The runtime, compiled here on every platform from the toolkit's Debian source package, which
+# scripts/install-deps fetches once into the source cache (the build is offline from then on).
+set(PANDEL_SOURCE_CACHE /opt/pandel-src CACHE PATH
+  "Where scripts/install-deps keeps the source packages the build compiles")
+file(GLOB runtime_sources ${PANDEL_SOURCE_CACHE}/gsoap-*/gsoap/stdsoap2.cpp)
+if(NOT runtime_sources)
+  message(FATAL_ERROR "The SOAP runtime's source is not in ${PANDEL_SOURCE_CACHE}: run "
+    "scripts/install-deps")
+endif()
+list(GET runtime_sources 0 runtime_source)
+get_filename_component(runtime_dir ${runtime_source} DIRECTORY)
 
-# Compile settings of everything that includes the runtime's header.
+# Compile settings of the runtime and of everything that includes its header, which sizes the
+# context by them. Its defaults are for servers with thousands of objects per message: a
+# 64 KiB buffer and hash tables of 1999 and 4096 slots, zeroed with every context and swept at
+# every message boundary. A report is one small request and one small answer: tables of 19 and
+# 32 slots (the toolkit's own small sizes) and an 8 KiB buffer, through which a request still
+# leaves in one send and an answer comes in one receive.
 add_library(pandel_soap_headers INTERFACE)
-target_include_directories(pandel_soap_headers INTERFACE ${PANDEL_GSOAP_INCLUDE_DIR})
+target_include_directories(pandel_soap_headers SYSTEM INTERFACE ${runtime_dir})
+target_compile_definitions(pandel_soap_headers INTERFACE
+  SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192)
 target_link_libraries(pandel_soap_headers INTERFACE pandel_flags)
+
+add_library(pandel_gsoap_runtime STATIC ${runtime_source})
+# The toolkit's code, not ours to keep warning-free.
+set_source_files_properties(${runtime_source} PROPERTIES COMPILE_OPTIONS "-w")
+target_link_libraries(pandel_gsoap_runtime PUBLIC pandel_soap_headers)
 
 # The toolkit's WS-Addressing 2004/08 declarations without their SOAP header record, their Fault
 # one-way operation and their 2005/08 input namespace (see devcfg_service.h).
@@ -121,16 +126,18 @@ add_library(pandel_soap_envelope STATIC
   ${PANDEL_SOAP_SOURCE_DIR}/soap_runtime.cpp)
 set_source_files_properties(${envelope_dir}/pandel_devcfg_envelopeC.cpp
   PROPERTIES COMPILE_OPTIONS "-w")
-add_dependencies(pandel_soap_envelope pandel_soap_wsa_import pandel_soap_runtime_archive)
+add_dependencies(pandel_soap_envelope pandel_soap_wsa_import)
 target_include_directories(pandel_soap_envelope PUBLIC ${envelope_dir})
 target_link_libraries(pandel_soap_envelope PUBLIC pandel_soap_headers)
 
 # The runtime with the code it calls by name: the two refer to each other, so the linker goes
-# over both until nothing is left open.
+# over both until nothing is left open. --exclude-libs keeps every symbol of the runtime out of
+# the module's dynamic symbol table, so no other user of the toolkit in the host can bind to
+# them or lend us its own.
 add_library(pandel_soap_runtime INTERFACE)
 target_link_libraries(pandel_soap_runtime INTERFACE
   pandel_soap_headers
-  "$<LINK_GROUP:RESCAN,pandel_soap_envelope,${PANDEL_SOAP_RUNTIME_ARCHIVE}>")
+  "$<LINK_GROUP:RESCAN,pandel_soap_envelope,pandel_gsoap_runtime>")
 target_link_options(pandel_soap_runtime INTERFACE
   LINKER:--exclude-libs,libpandel_gsoap_runtime.a)
 

@@ -1,21 +1,11 @@
-// SOAP runtime contexts, and what the toolkit's static runtime needs from the program linking it.
+// SOAP runtime contexts, and what the toolkit's runtime needs from the program linking it.
 #include "report/soap_runtime.h"
 
 #include <stdsoap2.h>
 
-#include <new>
-
 // The runtime refers to a global namespace table by name. Every context of this system gets
 // the table of its own side in NewContext, so this one stays empty.
 SOAP_NMAC struct Namespace namespaces[] = {{nullptr, nullptr, nullptr, nullptr}};
-
-// The runtime archive was compiled for executables: it reaches std::nothrow, a datum of the C++
-// library, with a relocation that a shared library cannot hold. The build renames that
-// reference to this local copy; the tag is empty, any instance will do.
-extern "C" {
-extern const std::nothrow_t pandel_soap_nothrow;
-const std::nothrow_t pandel_soap_nothrow{};
-}
 
 namespace pandel::soap {
 
