@@ -49,12 +49,12 @@ bool EnsureDirectory(const std::string& dir, mode_t mode) {
 // open a lock file that another account made. O_NONBLOCK: a FIFO or a device at the place must
 // not block the open; only a regular file is a lock, checked once the open came back.
 int OpenLockFile(const std::string& path) {
-    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        int fd = open(path.c_str(), kFlags);
+        int fd = open(path.c_str(), kFlags | O_CLOEXEC);
         if (fd >= 0 || errno != ENOENT)
             return fd;
-        fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLockFileMode);
+        fd = open(path.c_str(), kFlags | O_CLOEXEC | O_CREAT | O_EXCL, kLockFileMode);
         if (fd >= 0) {
             fchmod(fd, kLockFileMode); // the umask must not narrow who may share it
             return fd;
