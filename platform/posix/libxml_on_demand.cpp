@@ -21,73 +21,67 @@ namespace {
 
 constexpr const char* kLibraryName = "libxml2.so.2";
 
-// The functions the module calls, and the library's free function, by their names in it.
+// Without the library there is no error handler to read: places that hold none.
+xmlGenericErrorFunc* NoErrorHandler() {
+    static thread_local xmlGenericErrorFunc none = nullptr;
+    return &none;
+}
+void** NoErrorContext() {
+    static thread_local void* none = nullptr;
+    return &none;
+}
+
+// Every function of the library the module calls, once: its name, its result, what it gives
+// without the library, its parameters and the arguments they pass on. The entries, the names
+// looked up and the forwarders below all come from this list.
+// clang-format off
+#define PANDEL_LIBXML_CALLS(X) \
+    X(xmlReadMemory, xmlDocPtr, nullptr, (const char* buffer, int size, const char* url, const char* encoding, int options), (buffer, size, url, encoding, options)) \
+    X(xmlXPathNewContext, xmlXPathContextPtr, nullptr, (xmlDocPtr document), (document)) \
+    X(xmlXPathFreeContext, void, void(), (xmlXPathContextPtr context), (context)) \
+    X(xmlXPathEvalExpression, xmlXPathObjectPtr, nullptr, (const xmlChar* expression, xmlXPathContextPtr context), (expression, context)) \
+    X(xmlXPathFreeObject, void, void(), (xmlXPathObjectPtr object), (object)) \
+    X(xmlXPathNodeSetCreate, xmlNodeSetPtr, nullptr, (xmlNodePtr node), (node)) \
+    X(xmlXPathNodeSetAddUnique, int, -1, (xmlNodeSetPtr nodes, xmlNodePtr node), (nodes, node)) \
+    X(xmlXPathFreeNodeSet, void, void(), (xmlNodeSetPtr nodes), (nodes)) \
+    X(xmlXPathWrapNodeSet, xmlXPathObjectPtr, nullptr, (xmlNodeSetPtr nodes), (nodes)) \
+    X(xmlStrEqual, int, 0, (const xmlChar* first, const xmlChar* second), (first, second)) \
+    X(xmlSetGenericErrorFunc, void, void(), (void* context, xmlGenericErrorFunc handler), (context, handler)) \
+    X(__xmlGenericError, xmlGenericErrorFunc*, NoErrorHandler(), (void), ()) \
+    X(__xmlGenericErrorContext, void**, NoErrorContext(), (void), ()) \
+    X(xmlNodeSetContent, void, void(), (xmlNodePtr node, const xmlChar* content), (node, content)) \
+    X(xmlFreeDoc, void, void(), (xmlDocPtr document), (document)) \
+    X(xmlValidateName, int, 1, (const xmlChar* value, int space), (value, space)) \
+    X(xmlStrcmp, int, 1, (const xmlChar* first, const xmlChar* second), (first, second)) \
+    X(xmlSetProp, xmlAttrPtr, nullptr, (xmlNodePtr node, const xmlChar* name, const xmlChar* value), (node, name, value)) \
+    X(xmlSaveFile, int, -1, (const char* filename, xmlDocPtr document), (filename, document)) \
+    X(xmlNodeDump, int, -1, (xmlBufferPtr buffer, xmlDocPtr document, xmlNodePtr node, int level, int format), (buffer, document, node, level, format)) \
+    X(xmlNewDocNode, xmlNodePtr, nullptr, (xmlDocPtr document, xmlNsPtr ns, const xmlChar* name, const xmlChar* content), (document, ns, name, content)) \
+    X(xmlNewChild, xmlNodePtr, nullptr, (xmlNodePtr parent, xmlNsPtr ns, const xmlChar* name, const xmlChar* content), (parent, ns, name, content)) \
+    X(xmlInitParser, void, void(), (void), ()) \
+    X(xmlGetDocEntity, xmlEntityPtr, nullptr, (const xmlDoc* document, const xmlChar* name), (document, name)) \
+    X(xmlEncodeSpecialChars, xmlChar*, nullptr, (const xmlDoc* document, const xmlChar* input), (document, input)) \
+    X(xmlDocSetRootElement, xmlNodePtr, nullptr, (xmlDocPtr document, xmlNodePtr root), (document, root)) \
+    X(xmlDocGetRootElement, xmlNodePtr, nullptr, (const xmlDoc* document), (document)) \
+    X(xmlBufferFree, void, void(), (xmlBufferPtr buffer), (buffer)) \
+    X(xmlBufferCreate, xmlBufferPtr, nullptr, (void), ()) \
+    X(xmlBufferContent, const xmlChar*, nullptr, (const xmlBuffer* buffer), (buffer))
+// clang-format on
+
+// The library's entries by index: its functions, then its free function (a variable).
 enum Entry {
-    kReadMemory,
-    kXPathNewContext,
-    kXPathFreeContext,
-    kXPathEvalExpression,
-    kXPathFreeObject,
-    kXPathNodeSetCreate,
-    kXPathNodeSetAddUnique,
-    kXPathFreeNodeSet,
-    kXPathWrapNodeSet,
-    kStrEqual,
-    kSetGenericErrorFunc,
-    kGenericError,
-    kGenericErrorContext,
-    kNodeSetContent,
-    kFreeDoc,
-    kValidateName,
-    kStrcmp,
-    kSetProp,
-    kSaveFile,
-    kNodeDump,
-    kNewDocNode,
-    kNewChild,
-    kInitParser,
-    kGetDocEntity,
-    kEncodeSpecialChars,
-    kDocSetRootElement,
-    kDocGetRootElement,
-    kBufferFree,
-    kBufferCreate,
-    kBufferContent,
-    kFree,
+#define PANDEL_LIBXML_ENTRY(name, result, failed, parameters, arguments) k_##name,
+    PANDEL_LIBXML_CALLS(PANDEL_LIBXML_ENTRY)
+#undef PANDEL_LIBXML_ENTRY
+        kFree,
     kEntryCount
 };
 
-constexpr const char* kNames[kEntryCount] = {"xmlReadMemory",
-                                             "xmlXPathNewContext",
-                                             "xmlXPathFreeContext",
-                                             "xmlXPathEvalExpression",
-                                             "xmlXPathFreeObject",
-                                             "xmlXPathNodeSetCreate",
-                                             "xmlXPathNodeSetAddUnique",
-                                             "xmlXPathFreeNodeSet",
-                                             "xmlXPathWrapNodeSet",
-                                             "xmlStrEqual",
-                                             "xmlSetGenericErrorFunc",
-                                             "__xmlGenericError",
-                                             "__xmlGenericErrorContext",
-                                             "xmlNodeSetContent",
-                                             "xmlFreeDoc",
-                                             "xmlValidateName",
-                                             "xmlStrcmp",
-                                             "xmlSetProp",
-                                             "xmlSaveFile",
-                                             "xmlNodeDump",
-                                             "xmlNewDocNode",
-                                             "xmlNewChild",
-                                             "xmlInitParser",
-                                             "xmlGetDocEntity",
-                                             "xmlEncodeSpecialChars",
-                                             "xmlDocSetRootElement",
-                                             "xmlDocGetRootElement",
-                                             "xmlBufferFree",
-                                             "xmlBufferCreate",
-                                             "xmlBufferContent",
-                                             "xmlFree"};
+constexpr const char* kNames[kEntryCount] = {
+#define PANDEL_LIBXML_NAME(name, result, failed, parameters, arguments) #name,
+    PANDEL_LIBXML_CALLS(PANDEL_LIBXML_NAME)
+#undef PANDEL_LIBXML_NAME
+        "xmlFree"};
 
 struct Loaded {
     void* address[kEntryCount] = {};
@@ -117,23 +111,6 @@ const Loaded& Library() {
     return loaded;
 }
 
-template <typename Function> Function Real(Entry entry) {
-    return reinterpret_cast<Function>(Library().address[entry]);
-}
-
-// The result of the library's function, or failed when there is no library.
-template <typename Function, typename Result, typename... Args>
-Result Forward(Entry entry, Result failed, Args... args) {
-    const Function real = Real<Function>(entry);
-    return real != nullptr ? real(args...) : failed;
-}
-
-template <typename Function, typename... Args> void ForwardVoid(Entry entry, Args... args) {
-    const Function real = Real<Function>(entry);
-    if (real != nullptr)
-        real(args...);
-}
-
 void FreeThroughLibrary(void* memory) {
     const auto* libraryFree = static_cast<xmlFreeFunc*>(Library().address[kFree]);
     if (libraryFree != nullptr && memory != nullptr)
@@ -147,136 +124,15 @@ extern "C" {
 // Memory that the library handed out goes back through the library's own free function.
 xmlFreeFunc xmlFree = FreeThroughLibrary;
 
-xmlDocPtr xmlReadMemory(const char* buffer, int size, const char* url, const char* encoding,
-                        int options) {
-    return Forward<decltype(&xmlReadMemory)>(kReadMemory, xmlDocPtr{}, buffer, size, url, encoding,
-                                             options);
-}
-
-xmlXPathContextPtr xmlXPathNewContext(xmlDocPtr document) {
-    return Forward<decltype(&xmlXPathNewContext)>(kXPathNewContext, xmlXPathContextPtr{}, document);
-}
-
-void xmlXPathFreeContext(xmlXPathContextPtr context) {
-    ForwardVoid<decltype(&xmlXPathFreeContext)>(kXPathFreeContext, context);
-}
-
-xmlXPathObjectPtr xmlXPathEvalExpression(const xmlChar* expression, xmlXPathContextPtr context) {
-    return Forward<decltype(&xmlXPathEvalExpression)>(kXPathEvalExpression, xmlXPathObjectPtr{},
-                                                      expression, context);
-}
-
-void xmlXPathFreeObject(xmlXPathObjectPtr object) {
-    ForwardVoid<decltype(&xmlXPathFreeObject)>(kXPathFreeObject, object);
-}
-
-xmlNodeSetPtr xmlXPathNodeSetCreate(xmlNodePtr node) {
-    return Forward<decltype(&xmlXPathNodeSetCreate)>(kXPathNodeSetCreate, xmlNodeSetPtr{}, node);
-}
-
-int xmlXPathNodeSetAddUnique(xmlNodeSetPtr nodes, xmlNodePtr node) {
-    return Forward<decltype(&xmlXPathNodeSetAddUnique)>(kXPathNodeSetAddUnique, -1, nodes, node);
-}
-
-void xmlXPathFreeNodeSet(xmlNodeSetPtr nodes) {
-    ForwardVoid<decltype(&xmlXPathFreeNodeSet)>(kXPathFreeNodeSet, nodes);
-}
-
-xmlXPathObjectPtr xmlXPathWrapNodeSet(xmlNodeSetPtr nodes) {
-    return Forward<decltype(&xmlXPathWrapNodeSet)>(kXPathWrapNodeSet, xmlXPathObjectPtr{}, nodes);
-}
-
-int xmlStrEqual(const xmlChar* first, const xmlChar* second) {
-    return Forward<decltype(&xmlStrEqual)>(kStrEqual, 0, first, second);
-}
-
-void xmlSetGenericErrorFunc(void* context, xmlGenericErrorFunc handler) {
-    ForwardVoid<decltype(&xmlSetGenericErrorFunc)>(kSetGenericErrorFunc, context, handler);
-}
-
-// Without the library there is no handler to read: a place that holds none.
-xmlGenericErrorFunc* __xmlGenericError(void) {
-    static thread_local xmlGenericErrorFunc none = nullptr;
-    return Forward<decltype(&__xmlGenericError)>(kGenericError, &none);
-}
-
-void** __xmlGenericErrorContext(void) {
-    static thread_local void* none = nullptr;
-    return Forward<decltype(&__xmlGenericErrorContext)>(kGenericErrorContext, &none);
-}
-
-void xmlNodeSetContent(xmlNodePtr node, const xmlChar* content) {
-    ForwardVoid<decltype(&xmlNodeSetContent)>(kNodeSetContent, node, content);
-}
-
-void xmlFreeDoc(xmlDocPtr document) {
-    ForwardVoid<decltype(&xmlFreeDoc)>(kFreeDoc, document);
-}
-
-int xmlValidateName(const xmlChar* value, int space) {
-    return Forward<decltype(&xmlValidateName)>(kValidateName, 1, value, space);
-}
-
-int xmlStrcmp(const xmlChar* first, const xmlChar* second) {
-    return Forward<decltype(&xmlStrcmp)>(kStrcmp, 1, first, second);
-}
-
-xmlAttrPtr xmlSetProp(xmlNodePtr node, const xmlChar* name, const xmlChar* value) {
-    return Forward<decltype(&xmlSetProp)>(kSetProp, xmlAttrPtr{}, node, name, value);
-}
-
-int xmlSaveFile(const char* filename, xmlDocPtr document) {
-    return Forward<decltype(&xmlSaveFile)>(kSaveFile, -1, filename, document);
-}
-
-int xmlNodeDump(xmlBufferPtr buffer, xmlDocPtr document, xmlNodePtr node, int level, int format) {
-    return Forward<decltype(&xmlNodeDump)>(kNodeDump, -1, buffer, document, node, level, format);
-}
-
-xmlNodePtr xmlNewDocNode(xmlDocPtr document, xmlNsPtr ns, const xmlChar* name,
-                         const xmlChar* content) {
-    return Forward<decltype(&xmlNewDocNode)>(kNewDocNode, xmlNodePtr{}, document, ns, name,
-                                             content);
-}
-
-xmlNodePtr xmlNewChild(xmlNodePtr parent, xmlNsPtr ns, const xmlChar* name,
-                       const xmlChar* content) {
-    return Forward<decltype(&xmlNewChild)>(kNewChild, xmlNodePtr{}, parent, ns, name, content);
-}
-
-void xmlInitParser(void) {
-    ForwardVoid<decltype(&xmlInitParser)>(kInitParser);
-}
-
-xmlEntityPtr xmlGetDocEntity(const xmlDoc* document, const xmlChar* name) {
-    return Forward<decltype(&xmlGetDocEntity)>(kGetDocEntity, xmlEntityPtr{}, document, name);
-}
-
-xmlChar* xmlEncodeSpecialChars(const xmlDoc* document, const xmlChar* input) {
-    return Forward<decltype(&xmlEncodeSpecialChars)>(
-        kEncodeSpecialChars, static_cast<xmlChar*>(nullptr), document, input);
-}
-
-xmlNodePtr xmlDocSetRootElement(xmlDocPtr document, xmlNodePtr root) {
-    return Forward<decltype(&xmlDocSetRootElement)>(kDocSetRootElement, xmlNodePtr{}, document,
-                                                    root);
-}
-
-xmlNodePtr xmlDocGetRootElement(const xmlDoc* document) {
-    return Forward<decltype(&xmlDocGetRootElement)>(kDocGetRootElement, xmlNodePtr{}, document);
-}
-
-void xmlBufferFree(xmlBufferPtr buffer) {
-    ForwardVoid<decltype(&xmlBufferFree)>(kBufferFree, buffer);
-}
-
-xmlBufferPtr xmlBufferCreate(void) {
-    return Forward<decltype(&xmlBufferCreate)>(kBufferCreate, xmlBufferPtr{});
-}
-
-const xmlChar* xmlBufferContent(const xmlBuffer* buffer) {
-    return Forward<decltype(&xmlBufferContent)>(kBufferContent,
-                                                static_cast<const xmlChar*>(nullptr), buffer);
-}
+// Each forwarder calls the library's function, or gives what it gives without the library.
+#define PANDEL_LIBXML_FORWARDER(name, result, failed, parameters, arguments)                       \
+    result name parameters {                                                                       \
+        const auto real = reinterpret_cast<decltype(&name)>(Library().address[k_##name]);          \
+        if (real == nullptr)                                                                       \
+            return failed;                                                                         \
+        return real arguments;                                                                     \
+    }
+PANDEL_LIBXML_CALLS(PANDEL_LIBXML_FORWARDER)
+#undef PANDEL_LIBXML_FORWARDER
 
 } // extern "C"
