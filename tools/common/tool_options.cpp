@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <getopt.h>
 #include <system_error>
 
 namespace pandel::tools {
@@ -50,10 +51,27 @@ std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, con
     return value;
 }
 
-const char* OptionValue(const ToolUsage& usage, int argc, char** argv, int& i) {
-    if (i + 1 >= argc)
-        UsageError(usage, std::string(argv[i]) + " needs a value");
-    return argv[++i];
+int ReadOptions(const ToolUsage& usage, int argc, char** argv,
+                const std::vector<ToolOption>& options,
+                const std::function<void(int id, const char* value)>& take) {
+    std::vector<option> table;
+    for (const ToolOption& known : options)
+        table.push_back(
+            {known.name, known.takesValue ? required_argument : no_argument, nullptr, known.id});
+    table.push_back({nullptr, 0, nullptr, 0});
+    opterr = 0; // the messages are ours
+    optind = 1;
+    // '+': the options end at the first argument that is none; ':': a missing value says so.
+    for (;;) {
+        const int found = getopt_long(argc, argv, "+:", table.data(), nullptr);
+        if (found == -1)
+            return optind;
+        if (found == '?')
+            UsageError(usage, std::string("unknown option ") + argv[optind - 1]);
+        if (found == ':')
+            UsageError(usage, std::string(argv[optind - 1]) + " needs a value");
+        take(found, optarg);
+    }
 }
 
 std::string InputFileProblem(const std::string& path) {

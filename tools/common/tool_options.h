@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace pandel::tools {
 
@@ -28,8 +30,19 @@ void HandleHelpAndVersion(const ToolUsage& usage, int argc, char** argv);
 std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, const char* text,
                           std::int64_t min, std::int64_t max);
 
-// The value after option at argv[i] (i is moved onto it); a usage error when there is none.
-const char* OptionValue(const ToolUsage& usage, int argc, char** argv, int& i);
+// One option a tool takes: "--name" alone, or "--name VALUE" / "--name=VALUE".
+struct ToolOption {
+    const char* name; // without the dashes
+    bool takesValue;
+    int id; // what ReadOptions hands back for it; any number from 1000 on
+};
+
+// Reads the options at the front of argv with getopt_long, handing each to take with its value
+// (null for a flag); an unknown option, or one without its value, is a usage error. Returns the
+// index of the first argument that is no option.
+int ReadOptions(const ToolUsage& usage, int argc, char** argv,
+                const std::vector<ToolOption>& options,
+                const std::function<void(int id, const char* value)>& take);
 
 // Why path cannot serve as an input file (missing, not a regular file, not readable); empty
 // when it can.

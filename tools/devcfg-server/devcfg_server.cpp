@@ -78,43 +78,63 @@ const pandel::tools::ToolUsage kUsage = {
     "  --help, --version  this text; the version\n"
     "Exit status: 0 done, 1 cannot listen or open FILE, 2 wrong usage.\n"};
 
+enum OptionId { kPort = 1000, kR, kCount, kFault, kHang, kCloseEarly, kGarbageOption, kRaw, kJson };
+
 Options ParseOptions(int argc, char** argv) {
     using pandel::tools::NumberOption;
-    using pandel::tools::OptionValue;
     pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options parsed;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--port") {
-            parsed.port = static_cast<int>(
-                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 0, 65535));
-        } else if (arg == "--r") {
-            parsed.r = static_cast<int>(NumberOption(
-                kUsage, arg, OptionValue(kUsage, argc, argv, i), INT32_MIN, INT32_MAX));
-        } else if (arg == "--count") {
-            parsed.count =
-                NumberOption(kUsage, arg, OptionValue(kUsage, argc, argv, i), 1, LONG_MAX);
-        } else if (arg == "--fault") {
-            const std::string kind = OptionValue(kUsage, argc, argv, i);
-            if (kind != "client" && kind != "server")
-                pandel::tools::UsageError(kUsage,
-                                          "--fault takes client or server, not '" + kind + "'");
-            parsed.answer = Answer::Fault;
-            parsed.serverFault = kind == "server";
-        } else if (arg == "--hang") {
-            parsed.answer = Answer::Hang;
-        } else if (arg == "--close-early") {
-            parsed.answer = Answer::CloseEarly;
-        } else if (arg == "--garbage") {
-            parsed.answer = Answer::Garbage;
-        } else if (arg == "--raw") {
-            parsed.rawFile = OptionValue(kUsage, argc, argv, i);
-        } else if (arg == "--json") {
-            parsed.json = true;
-        } else {
-            pandel::tools::UsageError(kUsage, "unknown option " + arg);
-        }
-    }
+    const int first = pandel::tools::ReadOptions(
+        kUsage, argc, argv,
+        {{"port", true, kPort},
+         {"r", true, kR},
+         {"count", true, kCount},
+         {"fault", true, kFault},
+         {"hang", false, kHang},
+         {"close-early", false, kCloseEarly},
+         {"garbage", false, kGarbageOption},
+         {"raw", true, kRaw},
+         {"json", false, kJson}},
+        [&](int id, const char* value) {
+            switch (id) {
+            case kPort:
+                parsed.port = static_cast<int>(NumberOption(kUsage, "--port", value, 0, 65535));
+                break;
+            case kR:
+                parsed.r =
+                    static_cast<int>(NumberOption(kUsage, "--r", value, INT32_MIN, INT32_MAX));
+                break;
+            case kCount:
+                parsed.count = NumberOption(kUsage, "--count", value, 1, LONG_MAX);
+                break;
+            case kFault: {
+                const std::string kind = value;
+                if (kind != "client" && kind != "server")
+                    pandel::tools::UsageError(kUsage,
+                                              "--fault takes client or server, not '" + kind + "'");
+                parsed.answer = Answer::Fault;
+                parsed.serverFault = kind == "server";
+                break;
+            }
+            case kHang:
+                parsed.answer = Answer::Hang;
+                break;
+            case kCloseEarly:
+                parsed.answer = Answer::CloseEarly;
+                break;
+            case kGarbageOption:
+                parsed.answer = Answer::Garbage;
+                break;
+            case kRaw:
+                parsed.rawFile = value;
+                break;
+            case kJson:
+                parsed.json = true;
+                break;
+            }
+        });
+    if (first < argc)
+        pandel::tools::UsageError(kUsage, std::string("unknown option ") + argv[first]);
     return parsed;
 }
 

@@ -37,23 +37,34 @@ struct Options {
     bool json = false;
 };
 
+enum OptionId { kAgentDir = 1000, kHostDir, kProbe, kJson };
+
 Options ParseOptions(int argc, char** argv) {
     pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--agent-dir") {
-            options.agentDir = pandel::tools::OptionValue(kUsage, argc, argv, i);
-        } else if (arg == "--host-dir") {
-            options.hostDir = pandel::tools::OptionValue(kUsage, argc, argv, i);
-        } else if (arg == "--probe") {
-            options.probe = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else {
-            pandel::tools::UsageError(kUsage, "unknown option " + arg);
-        }
-    }
+    const int first = pandel::tools::ReadOptions(kUsage, argc, argv,
+                                                 {{"agent-dir", true, kAgentDir},
+                                                  {"host-dir", true, kHostDir},
+                                                  {"probe", false, kProbe},
+                                                  {"json", false, kJson}},
+                                                 [&](int id, const char* value) {
+                                                     switch (id) {
+                                                     case kAgentDir:
+                                                         options.agentDir = value;
+                                                         break;
+                                                     case kHostDir:
+                                                         options.hostDir = value;
+                                                         break;
+                                                     case kProbe:
+                                                         options.probe = true;
+                                                         break;
+                                                     case kJson:
+                                                         options.json = true;
+                                                         break;
+                                                     }
+                                                 });
+    if (first < argc)
+        pandel::tools::UsageError(kUsage, std::string("unknown option ") + argv[first]);
     return options;
 }
 

@@ -88,22 +88,37 @@ bool IsSimpleExport(const std::string& name) {
     return false;
 }
 
+enum OptionId { kPlugin = 1000, kAgentDir, kBodySize, kNoTerminator };
+
 Options ParseOptions(int argc, char** argv) {
     pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--plugin") {
-            options.plugin = pandel::tools::OptionValue(kUsage, argc, argv, i);
-        } else if (arg == "--agent-dir") {
-            options.agentDir = pandel::tools::OptionValue(kUsage, argc, argv, i);
-        } else if (arg == "--body-size") {
-            const char* value = pandel::tools::OptionValue(kUsage, argc, argv, i);
-            options.bodySize = static_cast<std::int32_t>(
-                pandel::tools::NumberOption(kUsage, arg, value, INT32_MIN, INT32_MAX));
-        } else if (arg == "--no-terminator") {
-            options.terminator = false;
-        } else if (IsSimpleExport(arg)) {
+    const int first = pandel::tools::ReadOptions(
+        kUsage, argc, argv,
+        {{"plugin", true, kPlugin},
+         {"agent-dir", true, kAgentDir},
+         {"body-size", true, kBodySize},
+         {"no-terminator", false, kNoTerminator}},
+        [&](int id, const char* value) {
+            switch (id) {
+            case kPlugin:
+                options.plugin = value;
+                break;
+            case kAgentDir:
+                options.agentDir = value;
+                break;
+            case kBodySize:
+                options.bodySize = static_cast<std::int32_t>(pandel::tools::NumberOption(
+                    kUsage, "--body-size", value, INT32_MIN, INT32_MAX));
+                break;
+            case kNoTerminator:
+                options.terminator = false;
+                break;
+            }
+        });
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (IsSimpleExport(arg)) {
             options.calls.push_back(arg);
         } else if (arg == "PostCommand") {
             if (i + 2 >= argc)
