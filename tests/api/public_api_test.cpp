@@ -4,11 +4,13 @@
 #include <pandel/err_obj.h>
 #include <pandel/host_command.h>
 #include <pandel/plugin_api.h>
+#include <pandel/version.h>
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
+#include <string>
 #include <type_traits>
 
 #if __has_include("platform/fault.h") || __has_include("diag/log_module.h")
@@ -23,7 +25,18 @@ static_assert(std::is_same_v<decltype(&GetPluginVersion), pandel::GetPluginVersi
 static_assert(std::is_same_v<decltype(&SetDbg), pandel::SetDbgFunction>);
 static_assert(std::is_same_v<decltype(&PostCommand), pandel::PostCommandFunction>);
 
+static_assert(PANDEL_VERSION_NUM == ((PANDEL_VERSION_MAJOR << 24) | (PANDEL_VERSION_MINOR << 16) |
+                                     (PANDEL_VERSION_PATCH << 8) | PANDEL_VERSION_BUILD));
+
 namespace {
+
+TEST(PublicApi, VersionHeaderStatesTheModulesVersion) {
+    EXPECT_STREQ(PANDEL_VERSION_STRING, PANDEL_MODULE_VERSION);
+    const std::string numbers =
+        std::to_string(PANDEL_VERSION_MAJOR) + "." + std::to_string(PANDEL_VERSION_MINOR) + "." +
+        std::to_string(PANDEL_VERSION_PATCH) + "." + std::to_string(PANDEL_VERSION_BUILD);
+    EXPECT_EQ(numbers, PANDEL_MODULE_VERSION);
+}
 
 TEST(PublicApi, EveryDeclaredEntryPointIsTheExportLoadedByItsName) {
     void* module = dlopen(PANDEL_MODULE_PATH, RTLD_NOW);
