@@ -2,6 +2,7 @@
 // handed to the thread's translator, which throws from the point of the fault. The process's
 // signal actions are put back when the module is unloaded.
 #include "platform/fault.h"
+#include "platform/translating_flag.h"
 
 #include <algorithm>
 #include <atomic>
@@ -185,20 +186,6 @@ std::uint32_t CodeOf(int signal, const siginfo_t* info, const ThreadFaults& faul
     }
 }
 
-// Marks the thread as translating until the translator's exception has left the handler.
-class TranslatingScope {
-public:
-    explicit TranslatingScope(ThreadFaults& faults) : faults_(faults) {
-        faults_.translating = true;
-    }
-    ~TranslatingScope() { faults_.translating = false; }
-    TranslatingScope(const TranslatingScope&) = delete;
-    TranslatingScope& operator=(const TranslatingScope&) = delete;
-
-private:
-    ThreadFaults& faults_;
-};
-
 void OnFault(int signal, siginfo_t* info, void* context) {
     ThreadFaults* faults = ThisThreadsFaults();
     if (faults == nullptr || faults->translator == nullptr || faults->translating ||
@@ -211,7 +198,7 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     // signal would stay blocked and the thread's next fault would end the process.
     pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
     {
-        TranslatingScope scope(*faults);
+        TranslatingScope scope(faults->translating);
         FaultRecord record{code};
         faults->translator(code, &record);
     }

@@ -5,6 +5,7 @@
 // What depends on the processor (how the thunk is entered, how a throw is known to be taken)
 // is in fault_x86_64.cpp and fault_i686.cpp.
 #include "platform/fault.h"
+#include "platform/translating_flag.h"
 
 #include "platform/win32/fault_processor.h"
 #include "platform/win32/windows_api.h"
@@ -89,20 +90,6 @@ bool IsProcessorFault(std::uint32_t code) {
 
 // --- Entering the thunk --------------------------------------------------------------------
 
-// Marks the thread as translating until the translator's exception has left.
-class TranslatingScope {
-public:
-    explicit TranslatingScope(ThreadFaults& faults) : faults_(faults) {
-        faults_.translating = true;
-    }
-    ~TranslatingScope() { faults_.translating = false; }
-    TranslatingScope(const TranslatingScope&) = delete;
-    TranslatingScope& operator=(const TranslatingScope&) = delete;
-
-private:
-    ThreadFaults& faults_;
-};
-
 // Runs the faulting instruction again, and lets its fault pass by.
 [[noreturn]] void PassOn(ThreadFaults& faults) {
     faults.passNext = true;
@@ -119,13 +106,14 @@ extern "C" [[noreturn]] __attribute__((used)) void pandel_raise_pending_fault() 
     platform::ThreadFaults* faults = platform::ThisThreadsFaults();
     bool taken;
     {
-        platform::TranslatingScope scope(*faults); // a fault during the trial walk passes by
+        platform::TranslatingScope scope(
+            faults->translating); // a fault during the trial walk passes by
         taken = platform::win32::ThrowFromFaultIsTaken(faults->atFault);
     }
     if (!taken)
         platform::PassOn(*faults);
     {
-        platform::TranslatingScope scope(*faults);
+        platform::TranslatingScope scope(faults->translating);
         platform::FaultRecord record{faults->code};
         faults->translator(record.code, &record);
     }
@@ -153,7 +141,8 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
     CONTEXT* context = exception->ContextRecord;
     bool mayBeThrown;
     {
-        TranslatingScope scope(*faults); // a fault while the stack is searched passes by
+        TranslatingScope scope(
+            faults->translating); // a fault while the stack is searched passes by
         mayBeThrown = win32::FaultMayBeThrown(*context);
     }
     if (!mayBeThrown)
