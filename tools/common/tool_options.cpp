@@ -11,11 +11,9 @@
 #include <system_error>
 
 namespace pandel::tools {
+namespace {
 
-const char* ToolVersion() {
-    return PANDEL_VERSION;
-}
-
+// --help / -h and --version, wherever they stand: printed, and the tool ends with 0.
 void HandleHelpAndVersion(const ToolUsage& usage, int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -30,6 +28,12 @@ void HandleHelpAndVersion(const ToolUsage& usage, int argc, char** argv) {
             std::exit(0);
         }
     }
+}
+
+} // namespace
+
+const char* ToolVersion() {
+    return PANDEL_VERSION;
 }
 
 void UsageError(const ToolUsage& usage, const std::string& what) {
@@ -54,6 +58,7 @@ std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, con
 int ReadOptions(const ToolUsage& usage, int argc, char** argv,
                 const std::vector<ToolOption>& options,
                 const std::function<void(int id, const char* value)>& take) {
+    HandleHelpAndVersion(usage, argc, argv);
     std::vector<option> table;
     for (const ToolOption& known : options)
         table.push_back(

@@ -20,9 +20,6 @@ struct ToolUsage {
 // The version every tool reports, the module's own.
 const char* ToolVersion();
 
-// Handles --help / -h and --version wherever they stand: prints and exits 0. Returns otherwise.
-void HandleHelpAndVersion(const ToolUsage& usage, int argc, char** argv);
-
 // Prints "name: what", the synopsis and a pointer to --help on standard error; exits 2.
 [[noreturn]] void UsageError(const ToolUsage& usage, const std::string& what);
 
@@ -37,7 +34,8 @@ struct ToolOption {
     int id; // what ReadOptions hands back for it; any number from 1000 on
 };
 
-// Reads the options at the front of argv with getopt_long, handing each to take with its value
+// Handles --help / -h and --version wherever they stand (prints, exits 0), then reads the
+// options at the front of argv with getopt_long, handing each to take with its value
 // (null for a flag); an unknown option, or one without its value, is a usage error. Returns the
 // index of the first argument that is no option.
 int ReadOptions(const ToolUsage& usage, int argc, char** argv,

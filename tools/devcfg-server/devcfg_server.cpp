@@ -82,7 +82,6 @@ enum OptionId { kPort = 1000, kR, kCount, kFault, kHang, kCloseEarly, kGarbageOp
 
 Options ParseOptions(int argc, char** argv) {
     using pandel::tools::NumberOption;
-    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options parsed;
     const int first = pandel::tools::ReadOptions(
         kUsage, argc, argv,

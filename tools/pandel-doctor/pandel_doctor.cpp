@@ -40,7 +40,6 @@ struct Options {
 enum OptionId { kAgentDir = 1000, kHostDir, kProbe, kJson };
 
 Options ParseOptions(int argc, char** argv) {
-    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options options;
     const int first = pandel::tools::ReadOptions(kUsage, argc, argv,
                                                  {{"agent-dir", true, kAgentDir},

@@ -91,7 +91,6 @@ bool IsSimpleExport(const std::string& name) {
 enum OptionId { kPlugin = 1000, kAgentDir, kBodySize, kNoTerminator };
 
 Options ParseOptions(int argc, char** argv) {
-    pandel::tools::HandleHelpAndVersion(kUsage, argc, argv);
     Options options;
     const int first = pandel::tools::ReadOptions(
         kUsage, argc, argv,
