@@ -1,4 +1,4 @@
-// ErrObj and its exception table.
+// ErrObj: its copies, its description and its report.
 #include "pandel/err_obj.h"
 
 #include "diag/log_module.h"
@@ -11,36 +11,7 @@ constexpr const char16_t* kNoDescription = u"No desc";
 constexpr const char16_t* kWindowsErrorKind = u"Windows Error";
 constexpr const char16_t* kErrorReportFormat = u"Err occur, Code:%d\t%s\n\t%s";
 
-struct KnownException {
-    std::uint32_t code;
-    const char16_t* name;
-};
-
-constexpr KnownException kKnownExceptions[] = {
-    {0xC0000005u, u"EXCEPTION_ACCESS_VIOLATION"},
-    {0x80000002u, u"EXCEPTION_DATATYPE_MISALIGNMENT"},
-    {0xC0000006u, u"EXCEPTION_IN_PAGE_ERROR"},
-    {0xC000001Du, u"EXCEPTION_ILLEGAL_INSTRUCTION"},
-    {0xC0000025u, u"EXCEPTION_NONCONTINUABLE_EXCEPTION"},
-    {0xC000008Cu, u"EXCEPTION_ARRAY_BOUNDS_EXCEEDED"},
-    {0xC0000094u, u"EXCEPTION_INT_DIVIDE_BY_ZERO"},
-    {0xC0000095u, u"EXCEPTION_INT_OVERFLOW"},
-    {0xC00000FDu, u"EXCEPTION_STACK_OVERFLOW"},
-};
-
 } // namespace
-
-ErrObj::ErrObj(const platform::FaultRecord* exceptionPointers)
-    : code(0), description(), isWindowsError(false) {
-    std::uint32_t raw = exceptionPointers != nullptr ? exceptionPointers->code : 0;
-    code = static_cast<std::int32_t>(raw);
-    for (const KnownException& known : kKnownExceptions) {
-        if (known.code == raw) {
-            description = known.name;
-            return;
-        }
-    }
-}
 
 ErrObj::ErrObj(std::int32_t code, std::u16string description, bool isWindowsError)
     : code(code), description(std::move(description)), isWindowsError(isWindowsError) {}

@@ -2,11 +2,17 @@
 // ErrObj.
 #pragma once
 
+#include "pandel/err_obj.h"
 #include "platform/fault.h"
 
 #include <cstdint>
 
 namespace pandel {
+
+// The ErrObj for a fault's record: a code of the exception table gets its name as description;
+// any other code is kept with an empty description. isWindowsError is clear either way. A null
+// record counts as code 0.
+ErrObj ErrObjFromFault(const platform::FaultRecord* record);
 
 // Throws the ErrObj built from record. The code argument is not used; the record carries the
 // same code.

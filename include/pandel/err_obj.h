@@ -9,19 +9,12 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
-struct FaultRecord; // what a fault hands its translator; only the module builds from one
-} // namespace platform
-
 namespace pandel {
 
 class PANDEL_CLASS_API ErrObj {
 public:
-    // From a fault's record: a code of the exception table gets its name as description; any
-    // other code is kept with an empty description. isWindowsError is clear either way. A null
-    // record counts as code 0.
-    explicit ErrObj(const platform::FaultRecord* exceptionPointers);
-    // An object carrying a Windows error code (isWindowsError) or an exception code.
+    // An object carrying a Windows error code (isWindowsError) or an exception code; the module
+    // makes the latter from a processor fault, named after its exception table.
     ErrObj(std::int32_t code, std::u16string description, bool isWindowsError);
     ErrObj(const ErrObj& other);
     ErrObj& operator=(const ErrObj& other);

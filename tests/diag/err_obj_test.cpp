@@ -1,6 +1,6 @@
 // ErrObj from fault records and from Windows error codes, and its two-line report in DbgLog.
+#include "diag/se_translator.h"
 #include "pandel/err_obj.h"
-#include "platform/fault.h"
 
 #include "tests/diag/log_capture.h"
 
@@ -10,6 +10,7 @@
 namespace {
 
 using pandel::ErrObj;
+using pandel::ErrObjFromFault;
 using pandel::test::DbgLogCapture;
 using ::testing::HasSubstr;
 
@@ -22,18 +23,18 @@ TEST(ErrObj, ObjectsReportCodeKindAndDescription) {
         std::int32_t code;
         std::string kindAndDescription;
     } rows[] = {
-        {ErrObj(&records[0]), -1073741819, "\t\n\tEXCEPTION_ACCESS_VIOLATION"},
-        {ErrObj(&records[1]), -2147483646, "\t\n\tEXCEPTION_DATATYPE_MISALIGNMENT"},
-        {ErrObj(&records[2]), -1073741818, "\t\n\tEXCEPTION_IN_PAGE_ERROR"},
-        {ErrObj(&records[3]), -1073741795, "\t\n\tEXCEPTION_ILLEGAL_INSTRUCTION"},
-        {ErrObj(&records[4]), -1073741787, "\t\n\tEXCEPTION_NONCONTINUABLE_EXCEPTION"},
-        {ErrObj(&records[5]), -1073741684, "\t\n\tEXCEPTION_ARRAY_BOUNDS_EXCEEDED"},
-        {ErrObj(&records[6]), -1073741676, "\t\n\tEXCEPTION_INT_DIVIDE_BY_ZERO"},
-        {ErrObj(&records[7]), -1073741675, "\t\n\tEXCEPTION_INT_OVERFLOW"},
-        {ErrObj(&records[8]), -1073741571, "\t\n\tEXCEPTION_STACK_OVERFLOW"},
+        {ErrObjFromFault(&records[0]), -1073741819, "\t\n\tEXCEPTION_ACCESS_VIOLATION"},
+        {ErrObjFromFault(&records[1]), -2147483646, "\t\n\tEXCEPTION_DATATYPE_MISALIGNMENT"},
+        {ErrObjFromFault(&records[2]), -1073741818, "\t\n\tEXCEPTION_IN_PAGE_ERROR"},
+        {ErrObjFromFault(&records[3]), -1073741795, "\t\n\tEXCEPTION_ILLEGAL_INSTRUCTION"},
+        {ErrObjFromFault(&records[4]), -1073741787, "\t\n\tEXCEPTION_NONCONTINUABLE_EXCEPTION"},
+        {ErrObjFromFault(&records[5]), -1073741684, "\t\n\tEXCEPTION_ARRAY_BOUNDS_EXCEEDED"},
+        {ErrObjFromFault(&records[6]), -1073741676, "\t\n\tEXCEPTION_INT_DIVIDE_BY_ZERO"},
+        {ErrObjFromFault(&records[7]), -1073741675, "\t\n\tEXCEPTION_INT_OVERFLOW"},
+        {ErrObjFromFault(&records[8]), -1073741571, "\t\n\tEXCEPTION_STACK_OVERFLOW"},
         // Outside the table the code is kept, without a description of its own.
-        {ErrObj(&records[9]), -1073741674, "\t\n\tNo desc"},
-        {ErrObj(nullptr), 0, "\t\n\tNo desc"},
+        {ErrObjFromFault(&records[9]), -1073741674, "\t\n\tNo desc"},
+        {ErrObjFromFault(nullptr), 0, "\t\n\tNo desc"},
         // A Windows error without a description takes the system's text (none on POSIX).
         {ErrObj(5, u"", true), 5,
          "\tWindows Error\n\t" + platform::Utf16ToUtf8(ErrObj::GetSystemErrorText(5))},
@@ -66,7 +67,7 @@ TEST(ErrObj, VirtualOperationsKeepTheirSlots) {
     using GetDescriptionSlot = std::u16string(MEMBER_CALL*)(const ErrObj*);
     using GetCodeSlot = std::int32_t(MEMBER_CALL*)(const ErrObj*);
     platform::FaultRecord record{0xC0000094u};
-    ErrObj error(&record);
+    ErrObj error = ErrObjFromFault(&record);
     void** slots = *reinterpret_cast<void***>(&error);
     EXPECT_EQ(reinterpret_cast<GetDescriptionSlot>(slots[2])(&error),
               u"EXCEPTION_INT_DIVIDE_BY_ZERO");
