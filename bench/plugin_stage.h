@@ -4,7 +4,7 @@
 #pragma once
 
 #include "bench/answering_server.h"
-#include "examples/host/memory_command.h"
+#include "pandel/memory_command.h"
 #include "pandel/plugin_api.h"
 #include "platform/shared_library.h"
 
@@ -16,7 +16,7 @@ namespace pandel::bench {
 
 // A command as the host delivers it, through the example host's command object: a name and the
 // UTF-8 body as UTF-16 with its null character.
-using example_host::MemoryCommand;
+using pandel::MemoryCommand;
 MemoryCommand MakeCommand(std::u16string name, const std::string& utf8Body);
 
 class PluginStage {

@@ -9,7 +9,7 @@
 #include "bench/answering_server.h"
 #include "bench/paired.h"
 #include "bench/raw_client.h"
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
 #include "report/soap_runtime.h"
 

@@ -8,7 +8,25 @@ target_compile_options(pandel_flags INTERFACE
   $<$<CXX_COMPILER_ID:GNU>:-fnon-call-exceptions>
   -fvisibility=hidden -fvisibility-inlines-hidden)
 # The module includes its public headers (include/pandel/) as a host does.
-target_include_directories(pandel_flags INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(pandel_flags INTERFACE ${PROJECT_SOURCE_DIR}/include)
+
+# A folder's headers reach only the targets of that folder and those that link them: each folder
+# gets an include root of its own that holds the folder alone, so "folder/header.h" is found only
+# downwards along the links. Tests, which may include anything, take the project's root instead.
+function(pandel_folder_root target folder)
+  set(root ${PROJECT_BINARY_DIR}/include-roots/${folder})
+  if(NOT IS_SYMLINK ${root}/${folder})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
 
 if(PANDEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

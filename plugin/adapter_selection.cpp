@@ -2,8 +2,8 @@
 #include "plugin/adapter_selection.h"
 
 #include "config/agent_config.h"
-#include "config/device_id.h"
 #include "config/xml_config.h"
+#include "identity/device_id.h"
 #include "platform/platform.h"
 #include "plugin/imaging_client.h"
 #include "plugin/service_url.h"

@@ -3,7 +3,7 @@
 #include "report/report_sender.h"
 
 #include "platform/platform.h"
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 #include "report/soap_exchange.h"
 
 #include <algorithm>

@@ -1,13 +1,13 @@
 // The one way out to the management server: a report document sent as one SOAP Set request.
 #pragma once
 
+#include "proxy/proxy_settings.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace pandel {
 
-inline constexpr std::size_t kEndpointBufferSize = 260;     // the address the request goes to
-inline constexpr std::size_t kLocalAddressBufferSize = 260; // the From address: flag and IPs
 inline constexpr std::size_t kMessageIdBufferSize = 40;
 
 inline constexpr int kReportRefused = 2;

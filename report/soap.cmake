@@ -32,6 +32,7 @@ target_include_directories(pandel_soap_headers SYSTEM INTERFACE ${runtime_dir})
 target_compile_definitions(pandel_soap_headers INTERFACE
   SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192)
 target_link_libraries(pandel_soap_headers INTERFACE pandel_flags)
+pandel_folder_root(pandel_soap_headers report)
 
 add_library(pandel_gsoap_runtime STATIC ${runtime_source})
 # The toolkit's code, not ours to keep warning-free.
@@ -144,4 +145,5 @@ target_link_options(pandel_soap_runtime INTERFACE
 # The escaping of report text, shared by both sides.
 add_library(pandel_soap_text STATIC ${PANDEL_SOAP_SOURCE_DIR}/soap_report_text.cpp)
 target_link_libraries(pandel_soap_text PUBLIC pandel_flags)
+pandel_folder_root(pandel_soap_text report)
 

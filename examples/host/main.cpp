@@ -6,9 +6,8 @@
 //
 // The module reads the service's address from Conf/agent.xml beside this program (or beside the
 // agent's library when the host has loaded it) and finds libXPePandelClient.so by file name.
-#include "memory_command.h"
-
 #include <pandel/err_obj.h>
+#include <pandel/memory_command.h>
 #include <pandel/plugin_api.h>
 
 #include <dlfcn.h>
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
     std::printf("InitModule -> %d\n", init());
     std::printf("GetPluginVersion -> %d\n", version());
 
-    example_host::MemoryCommand command(u"Download", kDownloadDocument);
+    pandel::MemoryCommand command(u"Download", kDownloadDocument);
     command.Observe([](const char* operation, std::int32_t size) {
         if (size >= 0)
             std::printf("host: %s %d\n", operation, size);

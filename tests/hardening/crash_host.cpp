@@ -5,7 +5,7 @@
 //   unloaded   on the main thread, after the module was unloaded
 //   reloaded   after it was unloaded, loaded and used again, and unloaded again
 // Prints "mapped" or "unmapped": whether the module is still mapped when the fault comes.
-#include "examples/host/memory_command.h"
+#include "pandel/memory_command.h"
 #include "pandel/plugin_api.h"
 
 #include <dlfcn.h>
@@ -35,7 +35,7 @@ void* LoadAndUse(const char* library) {
     }
     auto post = reinterpret_cast<pandel::PostCommandFunction>(dlsym(module, "PostCommand"));
     // Not a Download: the module installs its translator and returns.
-    example_host::MemoryCommand command(u"Other", u"");
+    pandel::MemoryCommand command(u"Other", u"");
     post(&command);
     std::thread([&] { post(&command); }).join();
     return module;

@@ -1,5 +1,5 @@
 // The alias table in the real registry stand-in's value files; silence when it cannot be used.
-#include "config/device_id.h"
+#include "identity/device_id.h"
 
 #include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"

@@ -1,6 +1,6 @@
 // The identity rule, the alias table and the cache, against the fake platform's adapters and
 // registry.
-#include "config/device_id.h"
+#include "identity/device_id.h"
 
 #include "platform/wide_text.h"
 #include "tests/support/fake_platform.h"

@@ -1,6 +1,6 @@
 // The proxy settings file, the endpoint rewrite and the local address list, on a fake platform
 // whose host executable sits in a temporary directory holding a real settings file.
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
 
 #include "tests/report/report_test_support.h"

@@ -3,8 +3,8 @@
 #include "tools/pandel-doctor/checks.h"
 
 #include "config/agent_config.h"
-#include "config/device_id.h"
 #include "diag/log_place.h"
+#include "identity/device_id.h"
 #include "platform/named_lock.h"
 #include "platform/platform.h"
 #include "platform/shared_library.h"
@@ -12,7 +12,7 @@
 #include "platform/xml_file.h"
 #include "plugin/imaging_client.h"
 #include "plugin/service_url.h"
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // command line, printing every call the plug-in makes on the host's command object.
 //
 // Usage: pandel-host --help.
-#include "examples/host/memory_command.h"
+#include "pandel/memory_command.h"
 #include "pandel/plugin_api.h"
 #include "platform/platform.h"
 #include "platform/shared_library.h"
@@ -28,7 +28,7 @@
 
 namespace {
 
-using example_host::MemoryCommand;
+using pandel::MemoryCommand;
 
 using pandel::tools::kExitUsage;
 constexpr int kExitLoad = 1;

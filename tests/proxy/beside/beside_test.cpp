@@ -1,6 +1,6 @@
 // The real platform: the settings file is found beside the running executable and the real
 // named locks guard its reads. One test only: its cases share the one file beside this program.
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
 
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 // The device identity: selection of the lowest permanent address, the alias table that keeps the
 // identity through adapter changes, and the module-wide cache.
-#include "config/device_id.h"
+#include "identity/device_id.h"
 
 #include "platform/platform.h"
 #include "platform/wide_text.h"

@@ -10,6 +10,9 @@
 
 namespace pandel {
 
+inline constexpr std::size_t kEndpointBufferSize = 260;     // the address a request goes to
+inline constexpr std::size_t kLocalAddressBufferSize = 260; // the From address: flag and IPs
+
 inline constexpr std::size_t kProxyWordBufferSize = 260;
 
 inline constexpr const char16_t* kProxyLockName = u"h_Proxylock";

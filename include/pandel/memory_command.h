@@ -1,6 +1,6 @@
 // A host's command object held in memory: the command's name and its body, the document as
-// UTF-16 text. One object answers for all three of the module's interfaces. The example host,
-// pandel-host and the benchmarks deliver their commands through it.
+// UTF-16 text. One object answers for all three of the module's interfaces: a host, or a host's
+// test, can deliver a command without an agent behind it (the example host and pandel-host do).
 #pragma once
 
 #include "pandel/host_command.h"
@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-namespace example_host {
+namespace pandel {
 
 class MemoryCommand final : public pandel::IHostCommand,
                             public pandel::IHostCommandBody,
@@ -88,4 +88,4 @@ private:
     Observer observer_;
 };
 
-} // namespace example_host
+} // namespace pandel

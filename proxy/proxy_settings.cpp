@@ -1,11 +1,10 @@
 // The proxy settings file, the endpoint rewrite to the proxy and the local address list, each
 // piece of shared work under its machine-wide named lock.
-#include "report/proxy_settings.h"
+#include "proxy/proxy_settings.h"
 
 #include "config/agent_config.h"
 #include "platform/regular_file.h"
 #include "platform/wide_text.h"
-#include "report/report_sender.h"
 
 #include <algorithm>
 #include <cstdio>
