@@ -9,45 +9,16 @@
 // an ErrObj, once the module's own frames have run their destructors.
 #pragma once
 
+#include "pandel/host_interfaces.h"
+
 #include <cstdint>
 #include <string>
 
-// The body's description.
-class IHostBodyInfo {
-public:
-    virtual std::int32_t HostSlot1() = 0;
-    virtual std::int32_t HostSlot2() = 0;
-    virtual std::int32_t HostSlot3() = 0;
-    virtual std::int32_t HostSlot4() = 0;
-    virtual std::int32_t HostSlot5() = 0;
-    virtual std::int32_t HostSlot6() = 0;
-    virtual std::int32_t HostSlot7() = 0;
-    virtual std::int32_t HostSlot8() = 0;
-    virtual std::int32_t HostSlot9() = 0;
-    virtual std::int32_t HostSlot10() = 0;
-    virtual std::int32_t HostSlot11() = 0;
-    // The body's size in bytes, its terminating null character included.
-    virtual std::int32_t GetSize() = 0;
-};
-
-// The command's body: its document as UTF-16 text ending in a null character.
-class IHostCommandBody {
-public:
-    virtual IHostBodyInfo* GetBodyInfo() = 0;
-    // Copies the body into buffer, which holds *size bytes.
-    virtual std::int32_t ReadBody(void* buffer, std::int32_t* size) = 0;
-};
-
-// One command delivered to the module. The slots named HostSlot* are the host's own.
-class IHostCommand {
-public:
-    virtual std::int32_t HostSlot1() = 0;
-    // Assigns the command's name to *name, an empty string of the module's.
-    virtual std::int32_t GetName(std::wstring* name) = 0;
-    virtual std::int32_t HostSlot3() = 0;
-    virtual std::int32_t HostSlot4() = 0;
-    virtual IHostCommandBody* GetBody() = 0;
-};
+// The host's command object: the three interfaces of pandel/host_interfaces.h, the name as the
+// runtime's std::wstring.
+using IHostBodyInfo = pandel::IHostBodyInfo;
+using IHostCommandBody = pandel::IHostCommandBody;
+class IHostCommand : public pandel::BasicHostCommand<std::wstring> {};
 
 // The module's exception. Copies live in the host's memory and are freed by its runtime.
 class __declspec(dllimport) ErrObj {

@@ -1,51 +1,13 @@
-// The host's command object as the module sees it: three interfaces of the host, reached only
-// through virtual operations at fixed positions. A host derives its command object from them.
-// The module never copies, keeps, frees or releases any of them, and uses them only during the
-// PostCommand call they were handed to. The slots named HostSlot* belong to the host and are
-// never called.
+// The host's command object for hosts built with GCC: the command's name comes as a
+// std::u16string (see pandel/host_interfaces.h for the three interfaces).
 #pragma once
 
-#include <cstdint>
+#include "pandel/host_interfaces.h"
+
 #include <string>
 
 namespace pandel {
 
-// The body's description.
-class IHostBodyInfo {
-public:
-    virtual std::int32_t HostSlot1() = 0;
-    virtual std::int32_t HostSlot2() = 0;
-    virtual std::int32_t HostSlot3() = 0;
-    virtual std::int32_t HostSlot4() = 0;
-    virtual std::int32_t HostSlot5() = 0;
-    virtual std::int32_t HostSlot6() = 0;
-    virtual std::int32_t HostSlot7() = 0;
-    virtual std::int32_t HostSlot8() = 0;
-    virtual std::int32_t HostSlot9() = 0;
-    virtual std::int32_t HostSlot10() = 0;
-    virtual std::int32_t HostSlot11() = 0;
-    // The body's size in bytes, its terminating null character included.
-    virtual std::int32_t GetSize() = 0;
-};
-
-// The command's body: its document as UTF-16 text ending in a null character.
-class IHostCommandBody {
-public:
-    virtual IHostBodyInfo* GetBodyInfo() = 0;
-    // Copies the body into buffer, which holds *size bytes. Result and *size afterwards are
-    // not looked at.
-    virtual std::int32_t ReadBody(void* buffer, std::int32_t* size) = 0;
-};
-
-// One command delivered to the module.
-class IHostCommand {
-public:
-    virtual std::int32_t HostSlot1() = 0;
-    // Assigns the command's name to *name. The result is not looked at.
-    virtual std::int32_t GetName(std::u16string* name) = 0;
-    virtual std::int32_t HostSlot3() = 0;
-    virtual std::int32_t HostSlot4() = 0;
-    virtual IHostCommandBody* GetBody() = 0;
-};
+class IHostCommand : public BasicHostCommand<std::u16string> {};
 
 } // namespace pandel

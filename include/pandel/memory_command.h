@@ -63,19 +63,6 @@ public:
         return reportedSize_;
     }
 
-    // The host's own slots; the module never calls them.
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t HostSlot2() override { return 0; }
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    std::int32_t HostSlot5() override { return 0; }
-    std::int32_t HostSlot6() override { return 0; }
-    std::int32_t HostSlot7() override { return 0; }
-    std::int32_t HostSlot8() override { return 0; }
-    std::int32_t HostSlot9() override { return 0; }
-    std::int32_t HostSlot10() override { return 0; }
-    std::int32_t HostSlot11() override { return 0; }
-
 private:
     void Tell(const char* operation, std::int32_t size) {
         if (observer_)

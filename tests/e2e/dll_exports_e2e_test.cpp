@@ -111,8 +111,9 @@ TEST_F(DllFile, KitHoldsWhatAHostVendorBuildsAndDebugsWith) {
     const ProcessResult listing = RunProcess({"/usr/bin/python3", "-m", "zipfile", "-l", kit});
     ASSERT_EQ(listing.exitCode, 0) << listing.err;
     for (const char* file :
-         {"include/pandel_plugin.h", "bin/PluginPandel.dll", "lib/PluginPandel.lib",
-          "lib/PluginPandel.dll.a", "lib/PluginPandel.def", "debug/PluginPandel.dll.debug"})
+         {"include/pandel_plugin.h", "include/pandel/host_interfaces.h", "bin/PluginPandel.dll",
+          "lib/PluginPandel.lib", "lib/PluginPandel.dll.a", "lib/PluginPandel.def",
+          "debug/PluginPandel.dll.debug"})
         EXPECT_THAT(listing.out, ::testing::HasSubstr(file));
     const std::string unpacked = root_.Sub("kit");
     ASSERT_EQ(RunProcess({"/usr/bin/python3", "-m", "zipfile", "-e", kit, unpacked}).exitCode, 0);

@@ -169,17 +169,6 @@ public:
         Line() << "host: GetSize -> " << static_cast<long>(size_) << "\n";
         return size_;
     }
-    std::int32_t HostSlot1() override { return 0; }
-    std::int32_t HostSlot2() override { return 0; }
-    std::int32_t HostSlot3() override { return 0; }
-    std::int32_t HostSlot4() override { return 0; }
-    std::int32_t HostSlot5() override { return 0; }
-    std::int32_t HostSlot6() override { return 0; }
-    std::int32_t HostSlot7() override { return 0; }
-    std::int32_t HostSlot8() override { return 0; }
-    std::int32_t HostSlot9() override { return 0; }
-    std::int32_t HostSlot10() override { return 0; }
-    std::int32_t HostSlot11() override { return 0; }
 
 private:
     std::wstring name_;
