@@ -1,5 +1,6 @@
-# The three Debian packages, made by CPack from the install components (PandelInstall.cmake):
-#   pluginpandel (runtime), pluginpandel-dev (dev), pluginpandel-tools (tools).
+# The four Debian packages, made by CPack from the install components (PandelInstall.cmake):
+#   pluginpandel (runtime), pluginpandel-dev (dev), pluginpandel-tools (tools),
+#   pluginpandel-doctor (doctor).
 # Built by scripts/package, which configures with CMAKE_INSTALL_PREFIX=/usr.
 include_guard(GLOBAL)
 
@@ -12,7 +13,7 @@ set(CPACK_PACKAGE_CONTACT "PluginPandel maintainers <maintainers@pluginpandel.ex
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev tools)
+set(CPACK_COMPONENTS_ALL runtime dev tools doctor)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -36,6 +37,8 @@ outcome to the management server in SOAP requests.
 
 The package makes the machine's fixed places under /var/lib/pandel (the log
 directory C/, the registry and the named locks); purging it removes them.")
+# An operator checks the terminal with pandel-doctor.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS pluginpandel-doctor)
 # The ldconfig trigger is in the control files: CPack's generated maintainer scripts would call
 # ldconfig directly, and ours make and remove the fixed places.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
@@ -61,9 +64,21 @@ devcfg-server is a stand-in device-configuration service on loopback. The
 stand-in imaging and agent libraries (under the library directory's
 pluginpandel/) and the service's WSDL and schema are included for lab use.")
 
+set(CPACK_DEBIAN_DOCTOR_PACKAGE_NAME pluginpandel-doctor)
+set(CPACK_DEBIAN_DOCTOR_PACKAGE_SECTION admin)
+set(CPACK_COMPONENT_DOCTOR_DEPENDS runtime)
+set(CPACK_DEBIAN_DOCTOR_DESCRIPTION "imaging plug-in module of a device-management agent - terminal check
+pandel-doctor checks, one line each, what a Download needs on this terminal:
+the agent's Conf/agent.xml and the service URL a report would use, the proxy
+file, the local addresses, the log place, the imaging library and its
+functions, the device identity and adapters, and the named locks. Each line
+that is not ok says the fix. With --probe it also sends one reachability
+document to the management server. Every answer comes from the module's own
+code.")
+
 # Each package's own copyright and Debian changelog, only in the packages (EXCLUDE_FROM_ALL keeps
 # them out of a plain `cmake --install`).
-foreach(component runtime dev tools)
+foreach(component ${CPACK_COMPONENTS_ALL})
   string(TOUPPER ${component} upper)
   set(PANDEL_DEB_PACKAGE ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   set(changelog ${PROJECT_BINARY_DIR}/packaging/${PANDEL_DEB_PACKAGE}/changelog)
