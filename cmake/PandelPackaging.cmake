@@ -1,6 +1,6 @@
 # The four Debian packages, made by CPack from the install components (PandelInstall.cmake):
 #   pluginpandel (runtime), pluginpandel-dev (dev), pluginpandel-tools (tools),
-#   pluginpandel-doctor (doctor).
+#   pluginpandel-doctor (doctor); and the -dbgsym packages of those with binaries.
 # Built by scripts/package, which configures with CMAKE_INSTALL_PREFIX=/usr.
 include_guard(GLOBAL)
 
@@ -11,7 +11,12 @@ set(CPACK_PACKAGE_NAME pluginpandel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "PluginPandel maintainers <maintainers@pluginpandel.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# The binaries leave their debug information in a <package>-dbgsym package, found by build ID
+# under /usr/lib/debug/.build-id/; CPack strips them itself when it splits it off, so the install
+# must not strip first. PandelDbgsym.cmake finishes those packages as Debian's tools make them.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PandelDbgsym.cmake)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev tools doctor)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
