@@ -52,6 +52,14 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
   ${PANDEL_DEB_DIR}/postinst ${PANDEL_DEB_DIR}/postrm ${PANDEL_DEB_DIR}/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+# The module's symbols file, made while packaging from the dynamic symbol table of the library
+# being packaged (PandelDebSymbols.cmake), so that it cannot drift from what the library exports.
+set(CPACK_PANDEL_MODULE ${CMAKE_INSTALL_LIBDIR}/libPluginPandel.so)
+set(CPACK_PANDEL_SYMBOLS_TEMPLATE ${PANDEL_DEB_DIR}/pluginpandel.symbols)
+set(CPACK_PANDEL_SYMBOLS ${PROJECT_BINARY_DIR}/packaging/pluginpandel/symbols)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PandelDebSymbols.cmake)
+list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CPACK_PANDEL_SYMBOLS})
+
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME pluginpandel-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
