@@ -30,6 +30,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/plugin)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
+# pandel_deb_multi_arch(<component> same|foreign): the package's Multi-Arch field. CPack of
+# CMake 3.25 has no variable for it; it writes the Section field's value as given, so the field
+# goes on the line after Section's.
+function(pandel_deb_multi_arch component value)
+  string(TOUPPER ${component} upper)
+  set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION
+    "${CPACK_DEBIAN_${upper}_PACKAGE_SECTION}\nMulti-Arch: ${value}" PARENT_SCOPE)
+endfunction()
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME pluginpandel)
 # The module loads libxml2 at its first XML call, where dpkg-shlibdeps cannot see it.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libxml2 (>= ${LIBXML2_VERSION_STRING})")
@@ -44,6 +53,10 @@ The package makes the machine's fixed places under /var/lib/pandel (the log
 directory C/, the registry and the named locks); purging it removes them.")
 # An operator checks the terminal with pandel-doctor.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS pluginpandel-doctor)
+# Every file is in the multiarch library directory or the same on every architecture (the
+# documents, the lintian overrides), and the maintainer scripts let another architecture's
+# package share the fixed places: installable beside itself.
+pandel_deb_multi_arch(runtime same)
 # The ldconfig trigger is in the control files: CPack's generated maintainer scripts would call
 # ldconfig directly, and ours make and remove the fixed places.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
@@ -67,6 +80,9 @@ set(CPACK_DEBIAN_DEV_DESCRIPTION "imaging plug-in module of a device-management 
 Public headers (include/pandel/: the entry points, the host's command
 interfaces and ErrObj), the CMake package PluginPandel and the pkg-config
 file pluginpandel.pc, for hosts that load the module and catch its ErrObj.")
+# The headers are the same on every architecture; the CMake package and pluginpandel.pc are in
+# the multiarch library directory.
+pandel_deb_multi_arch(dev same)
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME pluginpandel-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
@@ -76,6 +92,7 @@ pandel-host plays the agent host and drives the module's entry points;
 devcfg-server is a stand-in device-configuration service on loopback. The
 stand-in imaging and agent libraries (under the library directory's
 pluginpandel/) and the service's WSDL and schema are included for lab use.")
+pandel_deb_multi_arch(tools foreign)
 
 set(CPACK_DEBIAN_DOCTOR_PACKAGE_NAME pluginpandel-doctor)
 set(CPACK_DEBIAN_DOCTOR_PACKAGE_SECTION admin)
@@ -88,6 +105,7 @@ functions, the device identity and adapters, and the named locks. Each line
 that is not ok says the fix. With --probe it also sends one reachability
 document to the management server. Every answer comes from the module's own
 code.")
+pandel_deb_multi_arch(doctor foreign)
 
 # Each package's own copyright and Debian changelog, only in the packages (EXCLUDE_FROM_ALL keeps
 # them out of a plain `cmake --install`).
