@@ -1,9 +1,10 @@
-# What `cmake --install` puts where, in three components that become the three Debian packages:
+# What `cmake --install` puts where, in four components that become the four Debian packages:
 #   runtime  the module (libPluginPandel.so.1.0.0.3, its SONAME link and the link hosts load),
-#            README, LICENSE, notices and CHANGELOG under the doc folder
+#            README with its docs/ pages, LICENSE, notices and CHANGELOG under the doc folder
 #   dev      the public headers, the CMake package and the pkg-config file
 #   tools    pandel-host, devcfg-server, the stand-in agent and imaging libraries, the service
 #            description (WSDL and schema)
+#   doctor   pandel-doctor, the operator's check of a terminal, and its manual page
 # A tool added later installs itself from its own CMakeLists.txt with
 #   install(TARGETS <tool> RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 # and brings its manual page as tools/<tool>/<tool>.1. pandel-doctor, written in parallel with
@@ -49,23 +50,35 @@ function(pandel_install_module)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
     ${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
     DESTINATION ${PANDEL_INSTALL_DOC_DIR} COMPONENT runtime)
+  # The pages README links to, at the same relative place.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${PANDEL_INSTALL_DOC_DIR}
+    COMPONENT runtime FILES_MATCHING PATTERN "*.md")
+endfunction()
+
+# A tool's manual page (a path under the source tree), compressed as Debian wants it.
+function(pandel_install_man_page page component)
+  get_filename_component(name ${page} NAME)
+  set(compressed ${PROJECT_BINARY_DIR}/man/${name}.gz)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/${page}
+    OUTPUT_FILE ${compressed} COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
 function(pandel_install_tools)
   install(TARGETS pandel-host devcfg-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     COMPONENT tools)
+  # The operator's tool is a package of its own, apart from the lab tools.
+  set(doctor_page tools/pandel-doctor/pandel-doctor.1)
   if(TARGET pandel-doctor)
-    install(TARGETS pandel-doctor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    install(TARGETS pandel-doctor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT doctor)
+    pandel_install_man_page(${doctor_page} doctor)
   endif()
-  # Each tool's manual page, tools/<tool>/<tool>.1, compressed as Debian wants it.
+  # Each other tool's manual page, tools/<tool>/<tool>.1.
   file(GLOB pages RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tools/*/*.1)
+  list(REMOVE_ITEM pages ${doctor_page})
   foreach(page ${pages})
-    get_filename_component(name ${page} NAME)
-    set(compressed ${PROJECT_BINARY_DIR}/man/${name}.gz)
-    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
-    execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/${page}
-      OUTPUT_FILE ${compressed} COMMAND_ERROR_IS_FATAL ANY)
-    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+    pandel_install_man_page(${page} tools)
   endforeach()
   # pandel-host finds its catching library there too (tools/pandel-host).
   install(TARGETS XPePandelClient LibUpload pandel-host-catch
