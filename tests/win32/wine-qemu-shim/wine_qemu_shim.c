@@ -16,8 +16,8 @@
  *    go through local descriptors instead, which are one table per process on both.
  * Built without the C library's headers (no 32-bit development files are needed):
  *   gcc -m32 -O2 -fPIC -shared -nostdlib -fno-stack-protector -o libwine-qemu-shim.so this.c
- * scripts/test-windows builds and preloads it; the 64-bit side preloads an empty library of the
- * same name, so that the one LD_PRELOAD ($LIB) serves both loaders. */
+ * scripts/windows-deps builds it and scripts/test-windows preloads it; the 64-bit side preloads an
+ * empty library of the same name, so that the one LD_PRELOAD ($LIB) serves both loaders. */
 
 typedef unsigned int size_t;
 typedef long long off64_t;
