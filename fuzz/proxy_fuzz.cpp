@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const int count = data.ConsumeIntegralInRange(0, 40);
     for (int i = 0; i < count; ++i)
         addresses.push_back(data.ConsumeRandomLengthString(20));
-    fake.failLockOpen = data.ConsumeBool();
+    if (data.ConsumeBool())
+        platform.faults.OpenNamedLock.FailCall(1, /*forGood=*/true);
     const bool terminate = data.ConsumeBool();
     std::string endpointText = data.ConsumeRemainingBytesAsString();
     if (terminate)

@@ -31,64 +31,30 @@ using LockHandle = std::intptr_t;
 inline constexpr LockHandle kNoLock = -1;
 
 // Every call does one whole task, never throws, never prints, and reports failure as an empty
-// result (false, nullopt, an empty string or list).
+// result (false, nullopt, an empty string or list). The calls are those of platform_calls.def.
 class IPlatform {
 public:
     virtual ~IPlatform() = default;
+#define PANDEL_PLATFORM_CALL(Result, Name, Parameters, Arguments)                                  \
+    virtual Result Name Parameters = 0;
+#include "platform/platform_calls.def"
+#undef PANDEL_PLATFORM_CALL
+};
 
-    // Full path of the loaded shared library whose file name is fileName ("libLibUpload.so",
-    // "LibUpload.dll"); empty when no such library is loaded in the process.
-    virtual std::string LoadedLibraryPath(const std::string& fileName) = 0;
+// Passes every call on to another platform: the base of one that changes only a few calls (a
+// tool's view of the host, a test's injected faults).
+class ForwardingPlatform : public IPlatform {
+public:
+    explicit ForwardingPlatform(IPlatform& next) : next_(next) {}
+#define PANDEL_PLATFORM_CALL(Result, Name, Parameters, Arguments)                                  \
+    Result Name Parameters override {                                                              \
+        return next_.Name Arguments;                                                               \
+    }
+#include "platform/platform_calls.def"
+#undef PANDEL_PLATFORM_CALL
 
-    // Full path of the host process's executable; empty when it cannot be obtained.
-    virtual std::string HostExecutablePath() = 0;
-
-    // The native path of one of the machine's fixed places, given as its Windows path
-    // ("C:\\runtime.log"). Identity on Windows; under the platform root elsewhere.
-    virtual std::string FixedPlacePath(const std::string& windowsPath) = 0;
-
-    // Registry under HKEY_LOCAL_MACHINE; key paths use '\' between their parts.
-    // True when the value exists; the key is opened for query only and never created.
-    virtual bool RegistryValueExists(const std::u16string& key, const std::u16string& name) = 0;
-    // The value's data, when the value exists and its data fit into maxBytes. Opens the key,
-    // creating it when missing.
-    virtual std::optional<std::vector<std::uint8_t>> RegistryReadValue(const std::u16string& key,
-                                                                       const std::u16string& name,
-                                                                       std::size_t maxBytes) = 0;
-    // Writes the value as binary data, creating the key when missing; false when refused. A
-    // reader never sees a partly written value.
-    virtual bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
-                                    const std::vector<std::uint8_t>& data) = 0;
-
-    // Named locks shared by all processes of the machine, free when nobody holds them.
-    // Opens (creating when missing) the lock of that name; kNoLock on failure.
-    virtual LockHandle OpenNamedLock(const std::u16string& name) = 0;
-    // Waits without time-out until the lock is ours; false at once for kNoLock or on failure.
-    virtual bool WaitNamedLock(LockHandle lock) = 0;
-    // Releases the lock taken by WaitNamedLock; nothing for kNoLock.
-    virtual void SignalNamedLock(LockHandle lock) = 0;
-    // Closes the handle; nothing for kNoLock. A lock still held is released.
-    virtual void CloseNamedLock(LockHandle lock) = 0;
-
-    // The machine's network adapters (not loopback) in the system's list order, each with the
-    // answer of its permanent-address query; nullopt when the list cannot be obtained.
-    virtual std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses() = 0;
-
-    // The machine's host name, whole; nullopt when it cannot be read.
-    virtual std::optional<std::string> HostName() = 0;
-    // The IPv4 addresses the resolver gives for hostName, dotted quads in its order; empty when
-    // the name does not resolve.
-    virtual std::vector<std::string> ResolveIPv4(const std::string& hostName) = 0;
-
-    // Milliseconds since an arbitrary start, as a 32-bit count that wraps.
-    virtual std::uint32_t TickCountMs() = 0;
-    // The local time of day now.
-    virtual LocalTime LocalTimeNow() = 0;
-    // Blocks the calling thread for ms milliseconds.
-    virtual void SleepMs(std::uint32_t ms) = 0;
-
-    // Sends text to the debugger output (standard error on POSIX).
-    virtual void DebugOutput(const std::u16string& text) = 0;
+private:
+    IPlatform& next_;
 };
 
 // The platform in force: the compiled-in real one unless a test has installed another.

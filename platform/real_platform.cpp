@@ -18,42 +18,12 @@ namespace {
 
 class RealPlatform final : public IPlatform {
 public:
-    std::string LoadedLibraryPath(const std::string& fileName) override {
-        return native::LoadedLibraryPath(fileName);
+#define PANDEL_PLATFORM_CALL(Result, Name, Parameters, Arguments)                                  \
+    Result Name Parameters override {                                                              \
+        return native::Name Arguments;                                                             \
     }
-    std::string HostExecutablePath() override { return native::HostExecutablePath(); }
-    std::string FixedPlacePath(const std::string& windowsPath) override {
-        return native::FixedPlacePath(windowsPath);
-    }
-    bool RegistryValueExists(const std::u16string& key, const std::u16string& name) override {
-        return native::RegistryValueExists(key, name);
-    }
-    std::optional<std::vector<std::uint8_t>> RegistryReadValue(const std::u16string& key,
-                                                               const std::u16string& name,
-                                                               std::size_t maxBytes) override {
-        return native::RegistryReadValue(key, name, maxBytes);
-    }
-    bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
-                            const std::vector<std::uint8_t>& data) override {
-        return native::RegistryWriteValue(key, name, data);
-    }
-    LockHandle OpenNamedLock(const std::u16string& name) override {
-        return native::OpenNamedLock(name);
-    }
-    bool WaitNamedLock(LockHandle lock) override { return native::WaitNamedLock(lock); }
-    void SignalNamedLock(LockHandle lock) override { native::SignalNamedLock(lock); }
-    void CloseNamedLock(LockHandle lock) override { native::CloseNamedLock(lock); }
-    std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses() override {
-        return native::QueryAdapterPermanentAddresses();
-    }
-    std::optional<std::string> HostName() override { return native::HostName(); }
-    std::vector<std::string> ResolveIPv4(const std::string& hostName) override {
-        return native::ResolveIPv4(hostName);
-    }
-    std::uint32_t TickCountMs() override { return native::TickCountMs(); }
-    LocalTime LocalTimeNow() override { return native::LocalTimeNow(); }
-    void SleepMs(std::uint32_t ms) override { native::SleepMs(ms); }
-    void DebugOutput(const std::u16string& text) override { native::DebugOutput(text); }
+#include "platform/platform_calls.def"
+#undef PANDEL_PLATFORM_CALL
 };
 
 // Constructed on first use so that static initialisers elsewhere (the log channels) may use it.

@@ -63,21 +63,22 @@ TEST(LogChannel, TheRegistrySwitchIsReadOnceAndItsExistenceTurnsTheChannelOff) {
     struct Row {
         const char* what;
         std::vector<std::u16string> switchedOff;
-        int failRegistryCall;
+        bool registryUnreadable;
         std::string bytes; // the file afterwards; "-" for no file
     } const rows[] = {
-        {"no switch", {}, 0, kBoth},
-        {"PluginPandel off", {u"PluginPandel"}, 0, "[09:05:03][DbgPlugin]INFO:d\r\n\r\n"},
-        {"both off: no file at all", {u"PluginPandel", u"DbgPlugin"}, 0, "-"},
-        {"other values do not count", {u"Plugin", u"PluginPandel2"}, 0, kBoth},
-        {"registry unreadable: on", {u"PluginPandel"}, 1, kBoth},
+        {"no switch", {}, false, kBoth},
+        {"PluginPandel off", {u"PluginPandel"}, false, "[09:05:03][DbgPlugin]INFO:d\r\n\r\n"},
+        {"both off: no file at all", {u"PluginPandel", u"DbgPlugin"}, false, "-"},
+        {"other values do not count", {u"Plugin", u"PluginPandel2"}, false, kBoth},
+        {"registry unreadable: on", {u"PluginPandel", u"DbgPlugin"}, true, kBoth},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         LogRoot root;
         for (const std::u16string& name : row.switchedOff)
             root.SwitchOff(name);
-        root.platform.fake.failRegistryCall = row.failRegistryCall;
+        if (row.registryUnreadable)
+            root.platform.faults.RegistryValueExists.FailCall(1, /*forGood=*/true);
         CLogModule plugin(u"PluginPandel");
         CLogModule debug(u"DbgPlugin");
         plugin.Write(u"p");
@@ -88,9 +89,13 @@ TEST(LogChannel, TheRegistrySwitchIsReadOnceAndItsExistenceTurnsTheChannelOff) {
             EXPECT_FALSE(std::filesystem::exists(root.LogFile()));
         else
             EXPECT_EQ(ReadFile(root.LogFile()), row.bytes);
-        EXPECT_THAT(root.platform.fake.trace,
-                    ElementsAre("RegistryValueExists Software\\Orvane\\LogModule PluginPandel",
-                                "RegistryValueExists Software\\Orvane\\LogModule DbgPlugin"));
+        EXPECT_EQ(root.platform.faults.RegistryValueExists.Calls(), 2);
+        if (row.registryUnreadable)
+            EXPECT_THAT(root.platform.fake.trace, IsEmpty()) << "no check reached the registry";
+        else
+            EXPECT_THAT(root.platform.fake.trace,
+                        ElementsAre("RegistryValueExists Software\\Orvane\\LogModule PluginPandel",
+                                    "RegistryValueExists Software\\Orvane\\LogModule DbgPlugin"));
         EXPECT_THAT(root.platform.fake.debugLines, IsEmpty());
     }
 }

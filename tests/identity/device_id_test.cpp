@@ -137,14 +137,17 @@ TEST(DeviceIdentity, FailuresOfListAndRegistry) {
         EXPECT_EQ(std::u16string(buffer, 260), std::u16string(260, u'#')); // untouched
     }
     // A failed lookup keeps the address; a refused write does not stop the next one.
-    for (int failing : {1, 2}) {
+    for (bool lookupFails : {true, false}) {
         test::ScopedFakePlatform platform;
         platform.fake.adapters = Adapters({"02000000000B", "02000000000A", "0200000000AB"});
         Store(platform.fake, {{"02000000000A", "0C1122334455"}});
-        platform.fake.failRegistryCall = failing;
-        const std::string best = failing == 1 ? "02000000000A" : "0C1122334455";
+        if (lookupFails)
+            platform.faults.RegistryReadValue.FailCall(1);
+        else
+            platform.faults.RegistryWriteValue.FailCall(1);
+        const std::string best = lookupFails ? "02000000000A" : "0C1122334455";
         EXPECT_EQ(Compute(), best);
-        EXPECT_EQ(platform.fake.registry.count(Path("02000000000B")), failing == 1 ? 1u : 0u);
+        EXPECT_EQ(platform.fake.registry.count(Path("02000000000B")), lookupFails ? 1u : 0u);
         EXPECT_EQ(platform.fake.registry[Path("0200000000AB")], FromHex(best));
     }
 }

@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -112,14 +115,46 @@ TEST(Paths, ScopedPlatformInstallsAndRestores) {
     EXPECT_EQ(&platform::Current(), &platform::Real());
     {
         ScopedFakePlatform scoped;
-        EXPECT_EQ(&platform::Current(), &scoped.fake);
+        EXPECT_EQ(&platform::Current(), &scoped.injector);
         {
             ScopedFakePlatform inner;
-            EXPECT_EQ(&platform::Current(), &inner.fake);
+            EXPECT_EQ(&platform::Current(), &inner.injector);
         }
-        EXPECT_EQ(&platform::Current(), &scoped.fake);
+        EXPECT_EQ(&platform::Current(), &scoped.injector);
     }
     EXPECT_EQ(&platform::Current(), &platform::Real());
+}
+
+// What the error-path tests rely on: the Nth call of one kind fails, once or from then on, with
+// that call's failure value, and a failing call never reaches the fake.
+TEST(FaultInjection, FailsTheNthCallOfOneKindOnly) {
+    const struct {
+        bool forGood;
+        std::vector<bool> resolved; // the outcome of each of four calls
+    } rows[] = {{false, {true, false, true, true}}, {true, {true, false, false, false}}};
+    for (const auto& row : rows) {
+        ScopedFakePlatform scoped;
+        scoped.fake.resolver["terminal"] = {"10.0.0.7"};
+        scoped.faults.ResolveIPv4.FailCall(2, row.forGood);
+        std::vector<bool> resolved;
+        for (int i = 0; i < 4; ++i) {
+            resolved.push_back(!platform::Current().ResolveIPv4("terminal").empty());
+            EXPECT_TRUE(platform::Current().HostName().has_value()); // another kind
+        }
+        EXPECT_EQ(resolved, row.resolved);
+        EXPECT_EQ(scoped.faults.ResolveIPv4.Calls(), 4);
+        EXPECT_EQ(
+            std::count(scoped.fake.trace.begin(), scoped.fake.trace.end(), "ResolveIPv4 terminal"),
+            std::count(resolved.begin(), resolved.end(), true));
+    }
+    ScopedFakePlatform scoped;
+    scoped.faults.OpenNamedLock.FailCall(1);
+    scoped.faults.SleepMs.FailCall(1);
+    EXPECT_EQ(platform::Current().OpenNamedLock(u"h_Proxylock"), platform::kNoLock);
+    platform::Current().SleepMs(5);
+    platform::Current().SleepMs(7);
+    EXPECT_EQ(scoped.fake.sleptMs, 7u);
+    EXPECT_EQ(scoped.fake.trace, std::vector<std::string>{"SleepMs 7"});
 }
 
 } // namespace

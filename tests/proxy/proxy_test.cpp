@@ -304,7 +304,7 @@ TEST_F(ProxyTest, LocksAreTakenOneAtATimeAroundTheirWork) {
 }
 
 TEST_F(ProxyTest, WorkRunsUnlockedWhenNoLockCanBeHad) {
-    os_.fake.failLockOpen = true;
+    os_.faults.OpenNamedLock.FailCall(1, /*forGood=*/true);
     SetProxyFile("H P true");
     auto endpoint = SenderBuffer("http://S:Q/a/b");
     auto list = SenderBuffer("");

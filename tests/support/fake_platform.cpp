@@ -41,17 +41,9 @@ std::string FakePlatform::FixedPlacePath(const std::string& windowsPath) {
     return path;
 }
 
-bool FakePlatform::NextRegistryCallFails() {
-    ++registryCalls_;
-    if (failRegistryCall == 0)
-        return false;
-    return failRegistryForGood ? registryCalls_ >= failRegistryCall
-                               : registryCalls_ == failRegistryCall;
-}
-
 bool FakePlatform::RegistryValueExists(const std::u16string& key, const std::u16string& name) {
     Record("RegistryValueExists " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails() || !IsPlainValue(key, name))
+    if (!IsPlainValue(key, name))
         return false;
     return registry.count(RegistryPath(key, name)) != 0;
 }
@@ -60,7 +52,7 @@ std::optional<std::vector<std::uint8_t>> FakePlatform::RegistryReadValue(const s
                                                                          const std::u16string& name,
                                                                          std::size_t maxBytes) {
     Record("RegistryReadValue " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails() || !IsPlainValue(key, name))
+    if (!IsPlainValue(key, name))
         return std::nullopt;
     auto it = registry.find(RegistryPath(key, name));
     if (it == registry.end() || it->second.size() > maxBytes)
@@ -71,7 +63,7 @@ std::optional<std::vector<std::uint8_t>> FakePlatform::RegistryReadValue(const s
 bool FakePlatform::RegistryWriteValue(const std::u16string& key, const std::u16string& name,
                                       const std::vector<std::uint8_t>& data) {
     Record("RegistryWriteValue " + Utf16ToUtf8(key) + " " + Utf16ToUtf8(name));
-    if (NextRegistryCallFails() || !IsPlainValue(key, name))
+    if (!IsPlainValue(key, name))
         return false;
     registry[RegistryPath(key, name)] = data;
     return true;
@@ -79,7 +71,7 @@ bool FakePlatform::RegistryWriteValue(const std::u16string& key, const std::u16s
 
 platform::LockHandle FakePlatform::OpenNamedLock(const std::u16string& name) {
     Record("OpenNamedLock " + Utf16ToUtf8(name));
-    if (failLockOpen || !platform::IsPlainLockName(name))
+    if (!platform::IsPlainLockName(name))
         return platform::kNoLock;
     std::lock_guard<std::mutex> hold(mutex_);
     platform::LockHandle lock = nextLock_++;
@@ -87,40 +79,29 @@ platform::LockHandle FakePlatform::OpenNamedLock(const std::u16string& name) {
     return lock;
 }
 
+std::u16string FakePlatform::LockName(platform::LockHandle lock, bool forget) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = openLocks_.find(lock);
+    if (it == openLocks_.end())
+        return std::u16string();
+    std::u16string name = it->second;
+    if (forget)
+        openLocks_.erase(it);
+    return name;
+}
+
 bool FakePlatform::WaitNamedLock(platform::LockHandle lock) {
-    std::u16string name;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        auto it = openLocks_.find(lock);
-        if (it != openLocks_.end())
-            name = it->second;
-    }
+    const std::u16string name = LockName(lock);
     Record("WaitNamedLock " + Utf16ToUtf8(name));
     return lock != platform::kNoLock && !name.empty();
 }
 
 void FakePlatform::SignalNamedLock(platform::LockHandle lock) {
-    std::u16string name;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        auto it = openLocks_.find(lock);
-        if (it != openLocks_.end())
-            name = it->second;
-    }
-    Record("SignalNamedLock " + Utf16ToUtf8(name));
+    Record("SignalNamedLock " + Utf16ToUtf8(LockName(lock)));
 }
 
 void FakePlatform::CloseNamedLock(platform::LockHandle lock) {
-    std::u16string name;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        auto it = openLocks_.find(lock);
-        if (it != openLocks_.end()) {
-            name = it->second;
-            openLocks_.erase(it);
-        }
-    }
-    Record("CloseNamedLock " + Utf16ToUtf8(name));
+    Record("CloseNamedLock " + Utf16ToUtf8(LockName(lock, true)));
 }
 
 std::optional<std::vector<platform::AdapterAnswer>> FakePlatform::QueryAdapterPermanentAddresses() {

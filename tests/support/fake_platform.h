@@ -1,9 +1,10 @@
-// A platform made of plain data for tests: virtual time, an in-memory registry with injectable
-// failures, scripted adapters and host names, and locks that only record. Every call appends
-// to one ordered trace.
+// A platform made of plain data for tests: virtual time, an in-memory registry, scripted adapters
+// and host names, and locks that only record. Every call appends to one ordered trace. Failures
+// of single calls come from a FaultInjectingPlatform above it (ScopedFakePlatform has one).
 #pragma once
 
 #include "platform/platform.h"
+#include "tests/support/fault_injecting_platform.h"
 
 #include <cstdint>
 #include <map>
@@ -23,17 +24,11 @@ public:
 
     // Registry: "key\\name" -> data (see RegistryPath).
     std::map<std::u16string, std::vector<std::uint8_t>> registry;
-    // Fail the registry call with this 1-based number (counted over all registry calls); with
-    // failRegistryForGood every call from that one on fails. 0: no failure.
-    int failRegistryCall = 0;
-    bool failRegistryForGood = false;
 
     std::optional<std::vector<platform::AdapterAnswer>> adapters; // nullopt: list unavailable
 
     std::optional<std::string> hostName = std::string("terminal");
     std::map<std::string, std::vector<std::string>> resolver; // host name -> dotted addresses
-
-    bool failLockOpen = false;
 
     std::uint32_t tickCount = 0; // advanced by SleepMs
     platform::LocalTime localTime{9, 5, 3};
@@ -73,22 +68,20 @@ public:
     void Record(std::string event);
 
 private:
-    bool NextRegistryCallFails();
+    // The name of an open lock, empty for an unknown handle; with forget the handle is closed.
+    std::u16string LockName(platform::LockHandle lock, bool forget = false);
 
     std::mutex mutex_;
-    int registryCalls_ = 0;
     platform::LockHandle nextLock_ = 1;
     std::map<platform::LockHandle, std::u16string> openLocks_;
 };
 
-// Installs a FakePlatform for one scope.
-class ScopedFakePlatform {
-public:
-    ScopedFakePlatform() : guard_(fake) {}
+// Installs a FakePlatform, under a fault injector, for one scope.
+struct ScopedFakePlatform {
     FakePlatform fake;
-
-private:
-    platform::ScopedPlatform guard_;
+    FaultInjectingPlatform injector{fake};
+    FaultInjectingPlatform::Faults& faults = injector.faults;
+    platform::ScopedPlatform guard{injector};
 };
 
 } // namespace pandel::test
