@@ -5,6 +5,7 @@
 #include "tests/report/report_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/http_framing.h"
 #include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
@@ -33,11 +34,11 @@ int AcceptWithin(int listener, int timeoutMs) {
     return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-// Reads until the envelope has ended (or timeoutMs passed without a byte).
+// Reads until the request is whole (or timeoutMs passed without a byte).
 std::string ReadRequest(int fd, int timeoutMs) {
     std::string request;
     char piece[4096];
-    while (request.find("</SOAP-ENV:Envelope>") == std::string::npos) {
+    while (request.size() < MessageSize(request)) {
         pollfd ready{fd, POLLIN, 0};
         if (poll(&ready, 1, timeoutMs) != 1)
             break;
