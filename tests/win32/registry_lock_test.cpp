@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 
 #include "platform/wide_text.h"
-#include "tests/win32/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <gtest/gtest.h>
 
