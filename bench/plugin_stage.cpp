@@ -1,6 +1,7 @@
 // The in-process plug-in stage: directories, environment, libraries and the host's objects.
 #include "bench/plugin_stage.h"
 
+#include "harness/agent_xml.h"
 #include "platform/wide_text.h"
 
 #include <sys/stat.h>
@@ -69,11 +70,8 @@ PluginStage::PluginStage(const std::string& journalPath) {
     MakeDirectory(root_ + "/agent");
     MakeDirectory(root_ + "/agent/Conf");
     server_ = std::make_unique<AnsweringServer>();
-    WriteFile(root_ + "/agent/Conf/agent.xml",
-              "<?xml version=\"1.0\"?><Root><Server><Ip>127.0.0.1</Ip><Port>" +
-                  std::to_string(server_->port()) +
-                  "</Port><RemoteApp>DeviceManager</RemoteApp><RemoteAppEndpoint>DeviceConfig"
-                  "</RemoteAppEndpoint></Server></Root>");
+    if (!test::WriteAgentXml(root_ + "/agent", {"127.0.0.1", std::to_string(server_->port())}))
+        Fail("cannot write " + root_ + "/agent/Conf/agent.xml");
     WriteFile(root_ + "/agent/libLibUpload.so",
               ReadFile(BuildDir() + "/tools/libupload/libLibUpload.so"));
     ScriptImaging("");

@@ -26,16 +26,16 @@ MemoryCommand* dropped = nullptr;
 MemoryCommand* upload = nullptr;
 
 bool PostDropped() {
-    const std::uint64_t before = stage->server().requests();
+    const std::uint64_t before = stage->server().RequestCount();
     stage->Post(*dropped);
-    return stage->server().requests() == before;
+    return stage->server().RequestCount() == before;
 }
 
 // The server counts each report before it answers, so the count is complete when Post returns.
 bool PostWithReports(std::uint64_t reports) {
-    const std::uint64_t before = stage->server().requests();
+    const std::uint64_t before = stage->server().RequestCount();
     stage->Post(*upload);
-    return stage->server().requests() - before == reports;
+    return stage->server().RequestCount() - before == reports;
 }
 
 bool TwoRawExchanges() {

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
                 std::printf("rss_after_%ld_kib %ld\n", kFirstMark, pandel::bench::ResidentKib());
         }
         std::printf("rss_after_%ld_kib %ld\n", cycles, pandel::bench::ResidentKib());
-        const auto reports = stage.server().requests();
+        const auto reports = stage.server().RequestCount();
         std::printf("reports %llu\n", static_cast<unsigned long long>(reports));
         if (reports != static_cast<unsigned long long>(cycles))
             status = 1;

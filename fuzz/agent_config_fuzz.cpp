@@ -1,7 +1,7 @@
 // Any Conf/agent.xml through GetServerUrl: a real file beside the host executable.
 #include "config/agent_config.h"
 #include "fuzz/fuzz_support.h"
-#include "tests/support/fake_platform.h"
+#include "harness/fake_platform.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The proxy settings file, the endpoint rewrite and the local address list on any endpoint text,
 // host name and addresses. The settings file is a real file; the rest comes from FakePlatform.
 #include "fuzz/fuzz_support.h"
+#include "harness/fake_platform.h"
 #include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
-#include "tests/support/fake_platform.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,7 +1,8 @@
 // The service URL from real Conf/agent.xml files, and the host directory.
 #include "config/agent_config.h"
 
-#include "tests/support/fake_platform.h"
+#include "harness/agent_xml.h"
+#include "harness/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -13,17 +14,12 @@ namespace {
 
 using pandel::GetHostDirectory;
 using pandel::GetServerUrl;
+using pandel::test::AgentXmlRoot;
 using pandel::test::ScopedFakePlatform;
 using pandel::test::WriteFile;
 
 std::string Server(const std::string& inner) {
     return "<Root><Server>" + inner + "</Server></Root>";
-}
-
-std::string AllFour(const std::string& ip, const std::string& port, const std::string& app,
-                    const std::string& endpoint) {
-    return Server("<Ip>" + ip + "</Ip><Port>" + port + "</Port><RemoteApp>" + app +
-                  "</RemoteApp><RemoteAppEndpoint>" + endpoint + "</RemoteAppEndpoint>");
 }
 
 std::string Times(const std::string& part, int times) {
@@ -53,22 +49,23 @@ TEST_F(AgentConfig, UrlFromTheFourValuesOrNothing) {
                   Times("&l" + std::to_string(i - 1) + ";", 10) + "\">";
     std::string big = "<!DOCTYPE Root [<!ENTITY big \"" + std::string(100000, 'x') + "\">]>";
     const std::pair<std::string, std::u16string> cases[] = {
-        {AllFour("a", "b", "c", "d"), u"http://a:b/c/d"},
+        {AgentXmlRoot({"a", "b", "c", "d"}), u"http://a:b/c/d"},
         // Values read as the DOM's text: ends trimmed, descendants and entities included.
-        {AllFour("\n  10.0.0.5\n", " 8080\t", "\r\nDevCfg ", "Service"),
+        {AgentXmlRoot({"\n  10.0.0.5\n", " 8080\t", "\r\nDevCfg ", "Service"}),
          u"http://10.0.0.5:8080/DevCfg/Service"},
-        {AllFour("a", "", "c", "d"), u"http://a:/c/d"},
-        {AllFour("h<i>o</i>st", "<![CDATA[80]]>", "x y", "&#xe9;"), u"http://host:80/x y/\u00e9"},
-        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + AllFour("\xE9", "1", "2", "3"),
+        {AgentXmlRoot({"a", "", "c", "d"}), u"http://a:/c/d"},
+        {AgentXmlRoot({"h<i>o</i>st", "<![CDATA[80]]>", "x y", "&#xe9;"}),
+         u"http://host:80/x y/\u00e9"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + AgentXmlRoot({"\xE9", "1", "2", "3"}),
          u"http://\u00e9:1/2/3"},
-        {"<!DOCTYPE Root [<!ENTITY h \"example\">]>" + AllFour("&h;.test", "1", "2", "3"),
+        {"<!DOCTYPE Root [<!ENTITY h \"example\">]>" + AgentXmlRoot({"&h;.test", "1", "2", "3"}),
          u"http://example.test:1/2/3"},
         {Server("<Ip>a</Ip><Port>b</Port><RemoteApp>c</RemoteApp>"), u""},
         {Server("<Ip>a</Ip>"), u""},
         {"<Root><Server><Ip>a</Ip>", u""},
         {"", u""},
-        {laughs + "]>" + AllFour("&l10;", "1", "2", "3"), u""},
-        {big + AllFour(Times("&big;", 20000), "1", "2", "3"), u""}, // 2 GB if expanded
+        {laughs + "]>" + AgentXmlRoot({"&l10;", "1", "2", "3"}), u""},
+        {big + AgentXmlRoot({Times("&big;", 20000), "1", "2", "3"}), u""}, // 2 GB if expanded
     };
     for (const auto& [file, expected] : cases) {
         WriteFile(agentFile_, file);
@@ -79,14 +76,14 @@ TEST_F(AgentConfig, UrlFromTheFourValuesOrNothing) {
 }
 
 TEST_F(AgentConfig, FileBesideTheAgentLibraryElseTheHostReadAfresh) {
-    WriteFile(agentFile_, AllFour("agent", "1", "a", "b"));
-    WriteFile(hostDir_ + "/Conf/agent.xml", AllFour("host", "1", "a", "b"));
+    WriteFile(agentFile_, AgentXmlRoot({"agent", "1", "a", "b"}));
+    WriteFile(hostDir_ + "/Conf/agent.xml", AgentXmlRoot({"host", "1", "a", "b"}));
     std::u16string url;
     EXPECT_EQ(GetServerUrl(url), 0);
     EXPECT_EQ(url, u"http://agent:1/a/b");
     EXPECT_EQ(scoped_.fake.trace, std::vector<std::string>{"LoadedLibraryPath libLibUpload.so"});
 
-    WriteFile(agentFile_, AllFour("edited", "2", "a", "b"));
+    WriteFile(agentFile_, AgentXmlRoot({"edited", "2", "a", "b"}));
     url.clear();
     GetServerUrl(url);
     EXPECT_EQ(url, u"http://edited:2/a/b");

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "diag/log_module.h"
+#include "harness/fake_platform.h"
 #include "platform/wide_text.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <string>

@@ -2,9 +2,9 @@
 // local time (09:05:03) and debugger output.
 #include "diag/log_module.h"
 
+#include "harness/fake_platform.h"
 #include "platform/wide_text.h"
 #include "tests/diag/log_capture.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gmock/gmock.h>

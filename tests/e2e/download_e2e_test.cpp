@@ -1,5 +1,6 @@
 // A Download command from the host's command object to the last report and imaging call, through
 // the real library, a real host process and a real socket.
+#include "harness/agent_xml.h"
 #include "tests/e2e/e2e_fixture.h"
 
 #include <gmock/gmock.h>
@@ -215,11 +216,7 @@ TEST_F(EndToEnd, ServiceUrlTooLongForItsBufferIsNotSentCut) {
     const std::string prefix = "http://127.0.0.1:" + std::to_string(server_->port()) + "/";
     for (std::size_t length : {259u, 260u}) {
         std::string app(length - prefix.size() - std::string("/DeviceConfig").size(), 'a');
-        WriteFile(agentDir_ + "/Conf/agent.xml",
-                  "<Root><Server><Ip>127.0.0.1</Ip><Port>" + std::to_string(server_->port()) +
-                      "</Port><RemoteApp>" + app +
-                      "</RemoteApp><RemoteAppEndpoint>DeviceConfig</RemoteAppEndpoint></Server>"
-                      "</Root>");
+        ASSERT_TRUE(WriteAgentXml(agentDir_, {"127.0.0.1", std::to_string(server_->port()), app}));
         ASSERT_EQ(Post("Download", Download(kAdapterUpload)).exitCode, 0);
     }
     std::vector<std::string> requests = server_->Requests();

@@ -1,6 +1,8 @@
 // The end-to-end stage's setup and helpers.
 #include "tests/e2e/e2e_fixture.h"
 
+#include "harness/agent_xml.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -106,10 +108,7 @@ void EndToEnd::SetUp() {
 }
 
 void EndToEnd::WriteAgentConfig(const std::string& ip, const std::string& port) {
-    WriteFile(agentDir_ + "/Conf/agent.xml",
-              "<?xml version=\"1.0\"?><Root><Server><Ip>" + ip + "</Ip><Port>" + port +
-                  "</Port><RemoteApp>DeviceManager</RemoteApp><RemoteAppEndpoint>DeviceConfig"
-                  "</RemoteAppEndpoint></Server></Root>");
+    ASSERT_TRUE(WriteAgentXml(agentDir_, {ip, port}));
 }
 
 void EndToEnd::ScriptImaging(const std::string& script) {

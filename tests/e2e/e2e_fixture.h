@@ -4,8 +4,8 @@
 // (PANDEL_WINE_RUNNER): the server stays on this side of loopback.
 #pragma once
 
-#include "tests/support/child_process.h"
-#include "tests/support/loopback_server.h"
+#include "harness/child_process.h"
+#include "harness/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

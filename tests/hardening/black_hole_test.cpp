@@ -1,9 +1,9 @@
 // A server that never answers the SYN, in a network namespace of the test's own: the connect is
 // given up after 21 s. Needs root (CI runs as root); skipped with the reason where the namespace
 // cannot be made. Takes about 21 seconds.
+#include "harness/child_process.h"
+#include "harness/fake_platform.h"
 #include "report/report_sender.h"
-#include "tests/support/child_process.h"
-#include "tests/support/fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 
 namespace pandel::test {
 namespace {
@@ -19,6 +18,7 @@ namespace {
 constexpr int kNoNamespace = 10;
 constexpr int kNoVethPair = 11;
 constexpr int kWrongResult = 12;
+constexpr int kCommandWaitMs = 10000;
 
 // In the child's own namespace: a veth pair whose far end has no address, and a permanent
 // neighbour entry for an address behind it, so SYNs leave and nothing ever answers.
@@ -34,7 +34,7 @@ int SendIntoBlackHole() {
         "ip neigh replace 10.213.0.2 lladdr 02:00:00:00:d5:02 dev pandel-bh0 nud permanent",
     };
     for (const char* command : setup) {
-        if (std::system((std::string(command) + " 2>/dev/null").c_str()) != 0)
+        if (RunProcess({"/bin/sh", "-c", command}, {}, kCommandWaitMs).exitCode != 0)
             return kNoVethPair;
     }
     ScopedFakePlatform platform;

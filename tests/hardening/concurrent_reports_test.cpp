@@ -1,8 +1,8 @@
 // Eight threads each send 200 reports at once to one loopback server: every report arrives once,
 // whole, and every caller gets its own result. Run under ThreadSanitizer in CI.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

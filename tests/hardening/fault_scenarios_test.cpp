@@ -1,11 +1,11 @@
 // Faults around the report sender, the log and the machine root, each with the outcome the
 // module gives: an error result, a lost log entry, a Download that still reports.
 #include "diag/log_module.h"
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gmock/gmock.h>

@@ -1,7 +1,7 @@
 // The module inside a host's process: what it leaves to the host's own crash handling, to the
 // programs the host starts, and to the dynamic loader that other libraries share with it.
+#include "harness/child_process.h"
 #include "tests/e2e/e2e_fixture.h"
-#include "tests/support/child_process.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

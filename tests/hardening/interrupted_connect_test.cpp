@@ -1,11 +1,12 @@
 // A host that takes signals (timers, ended children) while a report connects: the kernel never
 // restarts a connect that has a send time-out, so the report must go on waiting for the
 // handshake itself instead of giving up on the first signal.
+#include "harness/child_process.h"
+#include "harness/fake_platform.h"
+#include "harness/http_framing.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/child_process.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
@@ -33,11 +34,11 @@ int AcceptWithin(int listener, int timeoutMs) {
     return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-// Reads until the envelope has ended (or timeoutMs passed without a byte).
+// Reads until the request is whole (or timeoutMs passed without a byte).
 std::string ReadRequest(int fd, int timeoutMs) {
     std::string request;
     char piece[4096];
-    while (request.find("</SOAP-ENV:Envelope>") == std::string::npos) {
+    while (request.size() < MessageSize(request)) {
         pollfd ready{fd, POLLIN, 0};
         if (poll(&ready, 1, timeoutMs) != 1)
             break;

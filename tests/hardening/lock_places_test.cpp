@@ -2,11 +2,11 @@
 // directory is no lock, and the report goes on without it at once; a hard link to a file of
 // someone else's is locked but never changed; a lock file another account made still locks,
 // whatever the kernel's protected_regular says.
+#include "harness/child_process.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/child_process.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // A server that accepts and never reads: the request stops going out and the call ends with the
 // send time-out instead of blocking the host.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The alias table in the real registry stand-in's value files; silence when it cannot be used.
 #include "identity/device_id.h"
 
-#include "tests/support/fake_platform.h"
+#include "harness/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

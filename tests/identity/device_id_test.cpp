@@ -2,8 +2,8 @@
 // registry.
 #include "identity/device_id.h"
 
+#include "harness/fake_platform.h"
 #include "platform/wide_text.h"
-#include "tests/support/fake_platform.h"
 
 #include <gtest/gtest.h>
 

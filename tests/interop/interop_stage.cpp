@@ -4,30 +4,37 @@
 #include "tests/support/temp_root.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <thread>
 
 namespace pandel::test {
 namespace {
 
 constexpr int kStepMs = 20;
-constexpr int kStopWaitMs = 5000;
 
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
+}
+
+// NAME=VALUE entries as names and values.
+std::map<std::string, std::string> Variables(const std::vector<std::string>& entries) {
+    std::map<std::string, std::string> variables;
+    for (const std::string& entry : entries) {
+        const std::size_t equals = entry.find('=');
+        variables[entry.substr(0, equals)] =
+            equals == std::string::npos ? std::string() : entry.substr(equals + 1);
+    }
+    return variables;
 }
 
 } // namespace
@@ -73,45 +80,10 @@ std::string NodeModules() {
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& env,
                                      const std::string& outputFile)
-    : outputFile_(outputFile) {
-    pid_ = fork();
-    if (pid_ == 0) {
-        const int null = open("/dev/null", O_RDONLY);
-        const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        for (const std::string& entry : env)
-            putenv(const_cast<char*>(entry.c_str()));
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    running_ = pid_ > 0;
-}
-
-BackgroundProcess::~BackgroundProcess() {
-    if (!running_)
-        return;
-    kill(pid_, SIGTERM);
-    if (!Exited(kStopWaitMs)) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-}
+    : child_(argv, Variables(env), outputFile), outputFile_(outputFile) {}
 
 bool BackgroundProcess::Exited(int timeoutMs) {
-    for (int waited = 0; running_ && waited <= timeoutMs; waited += kStepMs) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            running_ = false;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
-    }
-    return !running_;
+    return child_.Exited(timeoutMs);
 }
 
 bool BackgroundProcess::Printed(const std::string& text, int timeoutMs) {

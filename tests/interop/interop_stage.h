@@ -3,8 +3,9 @@
 // finds none, and fails the test instead of passing by luck.
 #pragma once
 
+#include "harness/child_process.h"
+
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace pandel::test {
@@ -27,7 +28,6 @@ class BackgroundProcess {
 public:
     BackgroundProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                       const std::string& outputFile);
-    ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
@@ -39,9 +39,8 @@ public:
     bool Exited(int timeoutMs);
 
 private:
+    ChildProcess child_;
     std::string outputFile_;
-    pid_t pid_ = -1;
-    bool running_ = false;
 };
 
 } // namespace pandel::test

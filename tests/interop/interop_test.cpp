@@ -1,11 +1,11 @@
 // The module and devcfg-server against real SOAP stacks, each loading the shipped WSDL unchanged:
 // PHP's SoapServer, spyne and node-soap serve the module's reports; zeep, PHP's SoapClient and
 // node-soap call devcfg-server. Every test runs in a network namespace of its own.
+#include "harness/fake_platform.h"
 #include "report/report_sender.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/interop/interop_stage.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
 
 #include <gmock/gmock.h>
 

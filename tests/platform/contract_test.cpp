@@ -2,19 +2,18 @@
 // that the module's tests use; then what only the real one can show: files, processes, resolver.
 #include "platform/platform.h"
 
+#include "harness/fake_platform.h"
 #include "platform/wide_text.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #if defined(_WIN32)
 #include <winsock2.h> // and windows.h
 #else
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include <fcntl.h>
 
 #include <sched.h>
@@ -233,20 +232,6 @@ TEST(RealRegistry, ASubkeyIsNotAValue) {
     EXPECT_EQ(platform::Real().RegistryReadValue(kAliasKey, u"V", 1), Bytes{1});
 }
 
-// Runs body in a child process that is killed if it has not ended within timeoutSeconds;
-// returns its exit code, or -1 when it did not exit normally.
-int RunInChild(const std::function<int()>& body, unsigned timeoutSeconds = 20) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        alarm(timeoutSeconds);
-        _exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 char ReadByte(int fd) {
     char c = 0;
     while (read(fd, &c, 1) < 0 && errno == EINTR) {
@@ -347,11 +332,11 @@ TEST_F(RealNamedLock, HolderKilledReleasesTheLock) {
     ASSERT_EQ(waitpid(holder, &status, 0), holder);
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_FALSE(LockFileIsHeld(lockFile_));
-    EXPECT_EQ(RunInChild([] {
-                  platform::LockHandle lock = platform::Real().OpenNamedLock(u"h_Proxylock");
-                  return platform::Real().WaitNamedLock(lock) ? 0 : 2;
-              }),
-              0);
+    const auto waiter = [] {
+        platform::LockHandle lock = platform::Real().OpenNamedLock(u"h_Proxylock");
+        return platform::Real().WaitNamedLock(lock) ? 0 : 2;
+    };
+    EXPECT_EQ(pandel::test::RunForked(waiter, 20000).exitCode, 0);
 }
 
 TEST_F(RealNamedLock, LockFileIsSharedByEveryAccountWhateverTheUmask) {

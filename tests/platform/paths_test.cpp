@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
-#include "tests/support/fake_platform.h"
+#include "harness/child_process.h"
+#include "harness/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <dlfcn.h>
@@ -69,16 +70,14 @@ TEST(Paths, HostExecutableKeptAsStartedFrom) {
         out << in.rdbuf();
     }
     ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
-    const std::string command =
-        std::string(kMoveToVariable) + "='" + moved + "' '" + copy +
-        "' --gtest_also_run_disabled_tests "
-        "--gtest_filter=PathsChild.DISABLED_HostExecutableMovedWhileRunning > '" +
-        dir.Sub("out.txt") + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const pandel::test::ProcessResult run = pandel::test::RunProcess(
+        {copy, "--gtest_also_run_disabled_tests",
+         "--gtest_filter=PathsChild.DISABLED_HostExecutableMovedWhileRunning"},
+        {{kMoveToVariable, moved}});
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_EQ(access(moved.c_str(), X_OK), 0);
-    const std::string out = pandel::test::ReadFile(dir.Sub("out.txt"));
-    EXPECT_NE(out.find("before=" + copy + "\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("after=" + copy + "\n"), std::string::npos) << out;
+    EXPECT_NE(run.out.find("before=" + copy + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("after=" + copy + "\n"), std::string::npos) << run.out;
 }
 
 TEST(Paths, LoadedLibraryFoundByFileNameOnly) {

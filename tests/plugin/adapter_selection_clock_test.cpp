@@ -2,10 +2,10 @@
 // the probe document arrives as the server receives it.
 #include "plugin/adapter_selection.h"
 
+#include "harness/loopback_server.h"
 #include "platform/wide_text.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

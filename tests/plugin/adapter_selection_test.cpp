@@ -1,8 +1,8 @@
 // The adapter selection's schedule in virtual time, and the probe's document, URL and verdict.
 #include "plugin/adapter_selection.h"
 
+#include "harness/fake_platform.h"
 #include "platform/wide_text.h"
-#include "tests/support/fake_platform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

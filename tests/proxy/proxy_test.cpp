@@ -3,8 +3,9 @@
 #include "proxy/proxy_settings.h"
 #include "report/report_sender.h"
 
+#include "harness/child_process.h"
+#include "harness/fake_platform.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -362,16 +363,9 @@ TEST(ProxyMessages, AreTheGbkBytesOfTheChineseTexts) {
     };
 #else
     auto gbk = [](const char* utf8) {
-        std::string command = std::string("printf '%s\\n' '") + utf8 + "' | iconv -f UTF-8 -t GBK";
-        std::string bytes;
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[64];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-                bytes.append(buffer, n);
-            pclose(pipe);
-        }
-        return bytes;
+        const std::string command =
+            std::string("printf '%s\\n' '") + utf8 + "' | iconv -f UTF-8 -t GBK";
+        return pandel::test::RunProcess({"/bin/sh", "-c", command}, {}, 10000).out;
     };
 #endif
     EXPECT_EQ(gbk("\xE4\xBB\xA3\xE7\x90\x86\xE4\xB8\x8D\xE5\x8F\xAF\xE7\x94\xA8"), kUnavailable);

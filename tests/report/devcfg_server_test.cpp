@@ -1,24 +1,21 @@
 // devcfg-server as a real process, driven by the module's own SendReport.
+#include "harness/child_process.h"
+#include "harness/fake_platform.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/temp_root.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pandel::test {
@@ -26,94 +23,39 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 
-// One devcfg-server child with its standard output on a pipe.
+// One devcfg-server child, its port read from the first line it prints.
 class ServerProcess {
 public:
-    explicit ServerProcess(std::vector<std::string> args) {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            return;
-        args.insert(args.begin(), DEVCFG_SERVER_PATH);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(pipeFds[1], 1);
-            close(pipeFds[0]);
-            close(pipeFds[1]);
-            std::vector<char*> argv;
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        out_ = pipeFds[0];
-        const std::string first = ReadLine();
+    explicit ServerProcess(std::vector<std::string> args) : child_(WithProgram(std::move(args))) {
+        const std::string first = child_.OutputUntil("\n", kWaitMs);
         const std::string prefix = "listening on 127.0.0.1:";
         if (first.rfind(prefix, 0) == 0)
             port_ = static_cast<std::uint16_t>(std::stoi(first.substr(prefix.size())));
-        output_ = first;
-    }
-    ~ServerProcess() {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            close(out_);
     }
 
     std::uint16_t port() const { return port_; }
 
     // True when the server ended by itself, with exit status 0, within the wait.
     bool ExitsCleanly() {
-        for (int waited = 0; waited < kWaitMs; waited += 10) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        int exitCode = -1;
+        return child_.Exited(kWaitMs, &exitCode) && exitCode == 0;
     }
 
     // Everything printed, once the server has exited (its output then ends).
-    std::string Output() { return OutputUntil(std::string()); }
+    std::string Output() { return child_.OutputUntil(std::string(), kWaitMs); }
 
     // Everything printed so far, once text has appeared in it (or the output ended or the wait
     // ran out).
-    std::string OutputUntil(const std::string& text) {
-        char buffer[4096];
-        pollfd p{out_, POLLIN, 0};
-        while ((text.empty() || output_.find(text) == std::string::npos) &&
-               poll(&p, 1, kWaitMs) == 1) {
-            const ssize_t got = read(out_, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            output_.append(buffer, static_cast<std::size_t>(got));
-        }
-        return output_;
-    }
+    std::string OutputUntil(const std::string& text) { return child_.OutputUntil(text, kWaitMs); }
 
 private:
-    std::string ReadLine() {
-        std::string line;
-        char c = 0;
-        pollfd p{out_, POLLIN, 0};
-        while (line.size() < 200 && poll(&p, 1, kWaitMs) == 1 && read(out_, &c, 1) == 1) {
-            line += c;
-            if (c == '\n')
-                break;
-        }
-        return line;
+    static std::vector<std::string> WithProgram(std::vector<std::string> args) {
+        args.insert(args.begin(), DEVCFG_SERVER_PATH);
+        return args;
     }
 
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool exited_ = false;
+    ChildProcess child_;
     std::uint16_t port_ = 0;
-    std::string output_;
 };
 
 std::string Block(long number, const std::string& id, const std::string& url, std::size_t units,

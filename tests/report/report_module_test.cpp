@@ -1,7 +1,7 @@
 // The report sender inside a shared object: it loads, sends, and shows none of the SOAP
 // runtime's or the generated code's symbols to the process.
+#include "harness/loopback_server.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/loopback_server.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Calls that SendReport refuses: nothing sent, nothing printed, nothing asked of the proxy part.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

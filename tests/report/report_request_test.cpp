@@ -1,8 +1,8 @@
 // The Set request as it leaves the module, byte for byte, read from a real loopback socket.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>

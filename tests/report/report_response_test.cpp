@@ -1,9 +1,9 @@
 // What SendReport makes of each answer a server can give, from scripted loopback servers.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "report/soap_exchange.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // Literal request and response texts, and standard streams caught in temporary files.
 #include "tests/report/report_test_support.h"
 
+#include "harness/http_framing.h"
 #include "tests/support/temp_root.h"
 
 #include <fcntl.h>
@@ -62,9 +63,7 @@ std::string ExpectedSetRequest(const std::string& host, const std::string& path,
 }
 
 std::string HttpResponse(int status, const std::string& body) {
-    return "HTTP/1.1 " + std::to_string(status) +
-           " Status\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return XmlResponse(std::to_string(status) + " Status", body);
 }
 
 std::string Soap11(const std::string& body, const std::string& headerContent) {

@@ -1,9 +1,9 @@
 // The 15 s receive time-out and the 60 s bound of a whole exchange, in real time: this program
 // takes about 75 seconds.
+#include "harness/fake_platform.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,10 @@
 // The service description shipped to server implementers (report/wsdl) against the service
 // definition that soapcpp2 compiles, and the module's real requests against its schemas.
+#include "harness/fake_platform.h"
+#include "harness/http_framing.h"
+#include "harness/loopback_server.h"
 #include "report/report_sender.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -232,9 +233,7 @@ std::string RequestBody(const std::u16string& report) {
     const std::string url = LoopbackUrl(server.port());
     std::int32_t slot = 0;
     SendReport(url.c_str(), report.c_str(), &slot);
-    const std::string request = server.Request();
-    const std::size_t bodyStart = request.find("\r\n\r\n");
-    return bodyStart == std::string::npos ? std::string() : request.substr(bodyStart + 4);
+    return MessageBody(server.Request());
 }
 
 TEST(ServiceDescription, EveryRequestOfTheModuleValidatesAgainstTheShippedSchemas) {

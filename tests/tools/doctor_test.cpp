@@ -1,8 +1,9 @@
 // pandel-doctor as a process on a terminal laid out in a temporary directory: one broken setup
 // per check, each asserting the line that explains it and the exit status.
+#include "harness/agent_xml.h"
+#include "harness/child_process.h"
+#include "harness/loopback_server.h"
 #include "tests/report/report_test_support.h"
-#include "tests/support/child_process.h"
-#include "tests/support/loopback_server.h"
 #include "tests/support/temp_root.h"
 
 #include <fcntl.h>
@@ -31,14 +32,6 @@ std::string Build(const std::string& relative) {
     return std::string(PANDEL_BUILD_DIR) + "/" + relative;
 }
 
-std::string AgentXml(const std::string& ip, const std::string& port,
-                     const std::string& app = "DeviceManager",
-                     const std::string& endpoint = "<RemoteAppEndpoint>DeviceConfig"
-                                                   "</RemoteAppEndpoint>") {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Root><Server><Ip>" + ip + "</Ip><Port>" +
-           port + "</Port><RemoteApp>" + app + "</RemoteApp>" + endpoint + "</Server></Root>\n";
-}
-
 // A terminal: PANDEL_ROOT with C/, the agent's directory with its library and Conf/agent.xml
 // pointing at a loopback port, the host's directory, and the stand-in imaging library.
 class Terminal {
@@ -48,7 +41,7 @@ public:
         MakeDirectories(hostDir() + "/Conf");
         const std::string library = ReadFile(Build("tools/libupload/libLibUpload.so"));
         WriteFile(agentDir() + "/libLibUpload.so", library);
-        WriteFile(agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "8080"));
+        EXPECT_TRUE(WriteAgentXml(agentDir(), {"127.0.0.1", "8080"}));
         env_["PANDEL_ROOT"] = root_.path();
         env_["LD_LIBRARY_PATH"] = Build("tools/xpe-client");
     }
@@ -109,7 +102,7 @@ TEST(Doctor, EachBrokenSetupIsNamedWithItsFixAndExitStatus) {
          "[FAIL] agent.xml:", "not well-formed XML", kNotReady},
         {"RemoteAppEndpoint missing",
          [](Terminal& t) {
-             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "8080", "A", ""));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"127.0.0.1", "8080", "A", std::nullopt}));
          },
          "[FAIL] agent.xml RemoteAppEndpoint:", "missing (/Root/Server/RemoteAppEndpoint)",
          kNotReady},
@@ -118,26 +111,27 @@ TEST(Doctor, EachBrokenSetupIsNamedWithItsFixAndExitStatus) {
          "[FAIL] agent library:", "cannot load", kNotReady},
         {"server 0.0.0.0",
          [](Terminal& t) {
-             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("0.0.0.0", "8080"));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"0.0.0.0", "8080"}));
          },
          "[FAIL] service URL:", "because it holds http://0.0.0.0", kNotReady},
         {"empty values",
-         [](Terminal& t) { WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("", "")); },
+         [](Terminal& t) {
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"", ""}));
+         },
          "[FAIL] service URL:", "because its port is not a number from 1 to 65535", kNotReady},
         {"port out of range",
          [](Terminal& t) {
-             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("127.0.0.1", "70000"));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"127.0.0.1", "70000"}));
          },
          "[FAIL] service URL:", "because its port is not a number from 1 to 65535", kNotReady},
         {"white space inside a value",
          [](Terminal& t) {
-             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("server one", "8080"));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"server one", "8080"}));
          },
          "[FAIL] service URL:", "because it holds white space or a control byte", kNotReady},
         {"URL too long",
          [](Terminal& t) {
-             WriteFile(t.agentDir() + "/Conf/agent.xml",
-                       AgentXml("127.0.0.1", "8080", std::string(300, 'a')));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"127.0.0.1", "8080", std::string(300, 'a')}));
          },
          "[FAIL] service URL:", "not ASCII or longer than 259 characters", kNotReady},
         {"proxy word in capitals",
@@ -153,7 +147,7 @@ TEST(Doctor, EachBrokenSetupIsNamedWithItsFixAndExitStatus) {
         {"proxy enabled, remote service",
          [](Terminal& t) {
              WriteFile(t.hostDir() + "/Conf/ProxyInfo.xml", "proxy.test 3128 true\n");
-             WriteFile(t.agentDir() + "/Conf/agent.xml", AgentXml("server.test", "8080"));
+             ASSERT_TRUE(WriteAgentXml(t.agentDir(), {"server.test", "8080"}));
          },
          "[ ok ] endpoint:",
          "reports go to http://proxy.test:3128/DeviceManager/DeviceConfig (the proxy)", kReady},
@@ -260,8 +254,7 @@ TEST(Doctor, ProbeSendsOneReachabilityDocumentAndExplainsTheResult) {
             LoopbackServer closed; // a port that was free a moment ago
             port = closed.port();
         }
-        WriteFile(terminal.agentDir() + "/Conf/agent.xml",
-                  AgentXml("127.0.0.1", std::to_string(port)));
+        ASSERT_TRUE(WriteAgentXml(terminal.agentDir(), {"127.0.0.1", std::to_string(port)}));
         const ProcessResult run = terminal.Doctor({"--probe"});
         EXPECT_EQ(c.exitCode, run.exitCode) << run.out << run.err;
         const std::string line =
@@ -312,7 +305,7 @@ TEST(Doctor, EachServerValueIsOkOnlyWhenAReportCouldUseIt) {
         SCOPED_TRACE(c.name);
         Terminal terminal;
         const std::string agentXml = terminal.agentDir() + "/Conf/agent.xml";
-        WriteFile(agentXml, AgentXml(c.ip, c.port));
+        ASSERT_TRUE(WriteAgentXml(terminal.agentDir(), {c.ip, c.port}));
         const ProcessResult run = terminal.Doctor();
         const std::string line = LineStarting(run.out, c.linePrefix);
         EXPECT_NE(std::string::npos, line.find(c.lineHolds)) << "line: " << line << "\n" << run.out;
@@ -332,7 +325,7 @@ TEST(Doctor, EachServerValueIsOkOnlyWhenAReportCouldUseIt) {
 TEST(Doctor, ProbeToAUrlWithoutHostNamesTheCause) {
     Terminal terminal;
     LoopbackServer server(HttpResponse(200, Soap11("<s:SetResponse><s:r>5</s:r></s:SetResponse>")));
-    WriteFile(terminal.agentDir() + "/Conf/agent.xml", AgentXml("", std::to_string(server.port())));
+    ASSERT_TRUE(WriteAgentXml(terminal.agentDir(), {"", std::to_string(server.port())}));
     const auto start = std::chrono::steady_clock::now();
     const ProcessResult run = terminal.Doctor({"--probe"});
     const auto took = std::chrono::steady_clock::now() - start;
@@ -477,7 +470,7 @@ TEST(Doctor, ProbeWithoutServiceUrlSendsNothing) {
 
 TEST(Doctor, JsonCarriesTheVerdictAndEachFinding) {
     Terminal terminal;
-    WriteFile(terminal.agentDir() + "/Conf/agent.xml", AgentXml("0.0.0.0", "8080"));
+    ASSERT_TRUE(WriteAgentXml(terminal.agentDir(), {"0.0.0.0", "8080"}));
     const ProcessResult run = terminal.Doctor({"--json"});
     EXPECT_EQ(kNotReady, run.exitCode);
     EXPECT_EQ(0u, run.out.rfind("{\"ready\": false, \"findings\": [", 0)) << run.out;

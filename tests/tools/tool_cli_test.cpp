@@ -1,7 +1,7 @@
 // Every tool speaks the same way on its command line: --help on standard output with status 0,
 // --version, usage errors naming what was wrong with status 2, numbers and files checked first;
 // the scripts answer all of it before they run anything.
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/temp_root.h"
 
 #include <arpa/inet.h>

@@ -2,7 +2,7 @@
 // from the fault; everywhere else a fault keeps what the system gives it.
 #include "platform/fault.h"
 
-#include "tests/win32/child_process.h"
+#include "harness/child_process.h"
 #include "tests/win32/fault_library.h"
 
 #include <gtest/gtest.h>

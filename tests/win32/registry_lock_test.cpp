@@ -2,8 +2,8 @@
 // other programs on the machine see them.
 #include "platform/platform.h"
 
+#include "harness/child_process.h"
 #include "platform/wide_text.h"
-#include "tests/win32/child_process.h"
 
 #include <gtest/gtest.h>
 

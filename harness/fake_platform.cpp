@@ -1,5 +1,5 @@
 // The fake platform's calls: each records itself in the trace and answers from the script.
-#include "tests/support/fake_platform.h"
+#include "harness/fake_platform.h"
 
 #include "platform/plain_names.h"
 #include "platform/wide_text.h"

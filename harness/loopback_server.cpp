@@ -1,37 +1,24 @@
-// The scripted loopback HTTP server for tests: POSIX sockets, bounded waits.
-#include "tests/support/loopback_server.h"
+// The scripted loopback HTTP server: the logic, over the system's socket calls
+// (loopback_socket.h), with bounded waits.
+#include "harness/loopback_server.h"
+
+#include "harness/http_framing.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace pandel::test {
 namespace {
+
+namespace net = loopback;
 
 constexpr int kSliceMs = 100;                        // how often a wait looks at stopping_
 constexpr int kSendWaitMs = 30000;                   // the longest wait for the client to read
 constexpr std::uint64_t kStreamLimit = 256ull << 20; // filler stops here in any case
 constexpr std::size_t kRequestLimit = 16u << 20;     // a request is never bigger in tests
 constexpr int kSmallReceiveBuffer = 4096;            // a client that keeps sending blocks soon
-
-// The request is complete once its header block and Content-Length bytes of body are in.
-bool RequestComplete(const std::string& request) {
-    const std::size_t end = request.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return false;
-    const std::size_t field = request.find("Content-Length: ");
-    if (field == std::string::npos || field > end)
-        return true;
-    const std::size_t length = std::strtoul(request.c_str() + field + 16, nullptr, 10);
-    return request.size() >= end + 4 + length;
-}
+constexpr int kBacklog = 64;
 
 bool Reads(LoopbackServer::Mode mode) {
     return mode != LoopbackServer::Mode::CloseAtOnce && mode != LoopbackServer::Mode::Idle;
@@ -76,30 +63,18 @@ std::string DecodeText(const std::string& text) {
 LoopbackServer::LoopbackServer(std::string answer, Mode mode)
     : LoopbackServer(Script{mode, std::move(answer)}) {}
 
-LoopbackServer::LoopbackServer(Script script, std::uint16_t port) : script_(std::move(script)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0)
-        throw std::runtime_error("socket");
-    int on = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (script_.mode == Mode::NeverRead || script_.mode == Mode::CloseAfterBytes)
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kSmallReceiveBuffer,
-                   sizeof kSmallReceiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 64) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(listener_);
-        listener_ = -1;
+LoopbackServer::LoopbackServer(Script script, std::uint16_t port)
+    : script_(std::move(script)), answer_(std::make_shared<const std::string>(script_.answer)) {
+    const bool smallBuffer =
+        script_.mode == Mode::NeverRead || script_.mode == Mode::CloseAfterBytes;
+    std::uint16_t bound = 0;
+    listener_ = net::Listen(port, kBacklog, smallBuffer ? kSmallReceiveBuffer : 0, &bound);
+    if (listener_ == net::kNoSocket) {
         if (port != 0)
             return; // port() stays 0: that port cannot be had here
         throw std::runtime_error("bind/listen on 127.0.0.1");
     }
-    port_ = ntohs(address.sin_port);
+    port_ = bound;
     if (script_.mode != Mode::Idle)
         thread_ = std::thread([this] { Serve(); });
 }
@@ -108,18 +83,17 @@ LoopbackServer::~LoopbackServer() {
     stopping_ = true;
     if (thread_.joinable())
         thread_.join();
-    if (listener_ >= 0)
-        close(listener_);
+    if (listener_ != net::kNoSocket)
+        net::Close(listener_);
 }
 
 std::string LoopbackServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-bool LoopbackServer::Wait(int fd, short events, int timeoutMs) const {
+bool LoopbackServer::Wait(Socket socket, bool forWriting, int timeoutMs) const {
     for (int waited = 0; waited < timeoutMs && !stopping_; waited += kSliceMs) {
-        pollfd p{fd, events, 0};
-        const int ready = poll(&p, 1, std::min(kSliceMs, timeoutMs - waited));
+        const int ready = net::Wait(socket, forWriting, std::min(kSliceMs, timeoutMs - waited));
         if (ready != 0)
             return ready == 1;
     }
@@ -128,35 +102,46 @@ bool LoopbackServer::Wait(int fd, short events, int timeoutMs) const {
 
 void LoopbackServer::Serve() {
     while (!stopping_) {
-        if (!Wait(listener_, POLLIN, kSliceMs))
+        if (!Wait(listener_, false, kSliceMs))
             continue;
-        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
+        const Socket client = net::Accept(listener_);
+        if (client == net::kNoSocket)
             continue;
         ++accepted_;
-        Handle(client);
-        close(client);
+        if (script_.mode == Mode::AnswerQuickly)
+            AnswerQuickly(client);
+        else
+            Handle(client);
+        net::Close(client);
         ++ended_;
     }
 }
 
-void LoopbackServer::ReadRequest(int fd, std::string* request, std::size_t limit) {
+// Reads until the request is whole (its head and Content-Length bytes of body) or limit bytes
+// have come; false when the client closed, failed or went quiet for waitMs before that.
+bool LoopbackServer::ReadRequest(Socket socket, std::string* request, std::size_t limit,
+                                 int waitMs) {
     char buffer[65536];
-    while (!RequestComplete(*request) && request->size() < limit &&
-           Wait(fd, POLLIN, script_.holdMs)) {
+    std::size_t whole = std::string::npos;
+    while (request->size() < std::min(whole, limit)) {
+        if (!Wait(socket, false, waitMs))
+            return false;
         const std::size_t want = std::min(sizeof buffer, limit - request->size());
-        const ssize_t got = recv(fd, buffer, want, 0);
+        const long got = net::Receive(socket, buffer, want);
         if (got <= 0)
-            return;
+            return false;
         request->append(buffer, static_cast<std::size_t>(got));
+        if (whole == std::string::npos)
+            whole = MessageSize(*request);
     }
+    return true;
 }
 
-bool LoopbackServer::SendAll(int fd, const char* data, std::size_t size) {
+bool LoopbackServer::SendAll(Socket socket, const char* data, std::size_t size) {
     while (size > 0) {
-        if (!Wait(fd, POLLOUT, kSendWaitMs))
+        if (!Wait(socket, true, kSendWaitMs))
             return false;
-        const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
+        const long sent = net::Send(socket, data, size);
         if (sent <= 0)
             return false;
         data += sent;
@@ -166,39 +151,58 @@ bool LoopbackServer::SendAll(int fd, const char* data, std::size_t size) {
 }
 
 // Sends piece, then waits intervalMs; false once the client has gone (or the hold is over).
-bool LoopbackServer::SendPaced(int fd, const std::string& piece, int intervalMs, int holdMs) {
-    if (!SendAll(fd, piece.data(), piece.size()))
+bool LoopbackServer::SendPaced(Socket socket, const std::string& piece, int intervalMs,
+                               int holdMs) {
+    if (!SendAll(socket, piece.data(), piece.size()))
         return false;
-    if (Wait(fd, POLLIN, std::min(intervalMs, holdMs))) {
+    if (Wait(socket, false, std::min(intervalMs, holdMs))) {
         char c;
-        if (recv(fd, &c, 1, MSG_PEEK) <= 0)
+        if (net::Receive(socket, &c, 1, true) <= 0)
             return false;
     }
     return !stopping_;
 }
 
 // Reads until the client closes its end (or the hold is over).
-void LoopbackServer::WaitForClientClose(int fd, int holdMs) {
+void LoopbackServer::WaitForClientClose(Socket socket, int holdMs) {
     char buffer[4096];
-    while (Wait(fd, POLLIN, holdMs)) {
-        if (recv(fd, buffer, sizeof buffer, 0) <= 0)
+    while (Wait(socket, false, holdMs)) {
+        if (net::Receive(socket, buffer, sizeof buffer) <= 0)
             return;
     }
 }
 
-void LoopbackServer::Handle(int client) {
+void LoopbackServer::AnswerQuickly(Socket client) {
+    std::string request;
+    if (!ReadRequest(client, &request, kRequestLimit, script_.holdMs))
+        return;
+    std::shared_ptr<const std::string> answer;
+    // Kept and counted before the answer leaves: the client's call may return the moment it
+    // arrives.
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        last_.swap(request);
+        answer = answer_;
+    }
+    ++kept_;
+    net::Send(client, answer->data(), answer->size());
+    net::ShutdownSending(client);
+}
+
+void LoopbackServer::Handle(Socket client) {
     const Script& script = script_;
     std::string request;
     if (Reads(script.mode)) {
         const bool partial = script.mode == Mode::CloseAfterBytes || script.mode == Mode::NeverRead;
-        ReadRequest(client, &request, partial ? script.readBytes : kRequestLimit);
+        ReadRequest(client, &request, partial ? script.readBytes : kRequestLimit, script.holdMs);
     }
     std::string answer;
     {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(request);
-        answer = script.answer;
+        answer = *answer_;
     }
+    ++kept_;
     const auto start = std::chrono::steady_clock::now();
     const auto heldMs = [&start] {
         return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -208,7 +212,7 @@ void LoopbackServer::Handle(int client) {
     switch (script.mode) {
     case Mode::Answer:
         SendAll(client, answer.data(), answer.size());
-        shutdown(client, SHUT_WR);
+        net::ShutdownSending(client);
         WaitForClientClose(client, script.holdMs);
         break;
     case Mode::Hang:
@@ -270,6 +274,13 @@ std::string LoopbackServer::Request() {
     return requests.empty() ? std::string() : requests.front();
 }
 
+std::string LoopbackServer::LastRequest() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (script_.mode == Mode::AnswerQuickly || requests_.empty())
+        return last_;
+    return requests_.back();
+}
+
 std::size_t LoopbackServer::WaitForRequests(std::size_t n, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -281,8 +292,7 @@ std::size_t LoopbackServer::WaitForRequests(std::size_t n, int timeoutMs) {
 }
 
 bool LoopbackServer::HasPendingConnection() const {
-    pollfd p{listener_, POLLIN, 0};
-    return poll(&p, 1, 0) == 1;
+    return net::Wait(listener_, false, 0) == 1;
 }
 
 bool LoopbackServer::Release() {
@@ -295,13 +305,13 @@ bool LoopbackServer::Release() {
 }
 
 void LoopbackServer::SetAnswer(std::string answer) {
+    auto shared = std::make_shared<const std::string>(std::move(answer));
     std::lock_guard<std::mutex> hold(mutex_);
-    script_.answer = std::move(answer);
+    answer_ = std::move(shared);
 }
 
 std::string LoopbackServer::HttpResponse(const std::string& body, const std::string& status) {
-    return "HTTP/1.1 " + status + "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return XmlResponse(status, body);
 }
 
 std::string LoopbackServer::SetResponse(std::int32_t r) {
@@ -325,19 +335,7 @@ std::string LoopbackServer::ManyAttributesSetResponse(std::size_t attributes) {
 }
 
 std::uint16_t ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    std::uint16_t port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(fd); // nothing listens there any more
-    return port;
+    return net::ClosedPort();
 }
 
 std::string ElementText(const std::string& raw, const std::string& localName) {

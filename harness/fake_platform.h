@@ -3,8 +3,8 @@
 // of single calls come from a FaultInjectingPlatform above it (ScopedFakePlatform has one).
 #pragma once
 
+#include "harness/fault_injecting_platform.h"
 #include "platform/platform.h"
-#include "tests/support/fault_injecting_platform.h"
 
 #include <cstdint>
 #include <map>

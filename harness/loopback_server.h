@@ -1,11 +1,14 @@
-// The one scripted HTTP server on 127.0.0.1 for tests: it serves connection after connection,
-// keeps every request's raw bytes, and answers, misbehaves or stays silent as the test scripts
-// it. Every wait is bounded, and the destructor ends whatever a connection is doing.
+// The one scripted HTTP server on 127.0.0.1 for tests and benchmarks: it serves connection after
+// connection, keeps every request's raw bytes, and answers, misbehaves or stays silent as the
+// test scripts it. Every wait is bounded, and the destructor ends whatever a connection is doing.
 #pragma once
+
+#include "harness/loopback_socket.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +30,10 @@ public:
         Trickle,           // read the request, send the answer one byte per interval
         EndlessHeaders,    // read the request, a status line, then a header line per interval
         EndlessContinue,   // read the request, then "100 Continue" per interval
+        // Read the request whole, answer in one send and close without waiting for the client;
+        // only the last request is kept, so that a loop of any length holds no growing state
+        // and a request costs the server no more than it must (the benchmarks' baseline).
+        AnswerQuickly,
     };
 
     struct Script {
@@ -34,7 +41,8 @@ public:
         std::string answer = SetResponse(0);
         std::size_t readBytes = 0; // CloseAfterBytes, NeverRead
         int intervalMs = 10000;    // Trickle, EndlessHeaders, EndlessContinue
-        int holdMs = 120000;       // the longest any one connection is held
+        int holdMs = 120000;       // the longest any one connection is held (AnswerQuickly:
+                                   // the longest wait for more of a request)
     };
 
     // Listens on a free port of 127.0.0.1 and serves until destroyed. With a port given, port()
@@ -48,8 +56,12 @@ public:
     std::uint16_t port() const { return port_; }
     std::string Url(const std::string& path = "/DeviceManager/DeviceConfig") const;
 
-    // Raw requests (every byte read of each connection) so far, in order.
+    // Raw requests (every byte read of each connection) so far, in order; empty in AnswerQuickly.
     std::vector<std::string> Requests();
+    // The latest request kept (AnswerQuickly: the latest read whole); empty before the first.
+    std::string LastRequest();
+    // How many requests were kept (AnswerQuickly: read whole and answered) so far.
+    std::uint64_t RequestCount() const { return kept_; }
     // The first connection's request once that connection has ended (at most holdMs).
     std::string Request();
     // Waits up to timeoutMs for at least n requests; returns how many arrived.
@@ -72,16 +84,20 @@ public:
     static std::string ManyAttributesSetResponse(std::size_t attributes);
 
 private:
+    using Socket = loopback::Socket;
+
     void Serve();
-    void Handle(int client);
-    bool Wait(int fd, short events, int timeoutMs) const;
-    void ReadRequest(int fd, std::string* request, std::size_t limit);
-    bool SendAll(int fd, const char* data, std::size_t size);
-    bool SendPaced(int fd, const std::string& piece, int intervalMs, int holdMs);
-    void WaitForClientClose(int fd, int holdMs);
+    void Handle(Socket client);
+    void AnswerQuickly(Socket client);
+    bool Wait(Socket socket, bool forWriting, int timeoutMs) const;
+    bool ReadRequest(Socket socket, std::string* request, std::size_t limit, int waitMs);
+    bool SendAll(Socket socket, const char* data, std::size_t size);
+    bool SendPaced(Socket socket, const std::string& piece, int intervalMs, int holdMs);
+    void WaitForClientClose(Socket socket, int holdMs);
 
     Script script_;
-    int listener_ = -1;
+    std::shared_ptr<const std::string> answer_; // script_.answer, swapped whole by SetAnswer
+    Socket listener_ = loopback::kNoSocket;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> released_{false};
@@ -89,8 +105,10 @@ private:
     std::atomic<std::size_t> accepted_{0};
     std::atomic<std::size_t> ended_{0};
     std::atomic<std::uint64_t> streamed_{0};
+    std::atomic<std::uint64_t> kept_{0};
     std::mutex mutex_;
     std::vector<std::string> requests_;
+    std::string last_; // AnswerQuickly
     std::thread thread_;
 };
 
