@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 // The module's parse options, so both sides parse alike.

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <string>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 constexpr long kFirstMark = 1000;

@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses();
 
-} // namespace platform::native
+} // namespace pandel::platform::native

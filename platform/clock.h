@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::uint32_t TickCountMs();
 LocalTime LocalTimeNow();
 void SleepMs(std::uint32_t ms);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -3,8 +3,8 @@
 
 #include <string>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 void DebugOutput(const std::u16string& text);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace pandel::platform {
 
 // The Windows exception codes that faults are reported with.
 inline constexpr std::uint32_t kAccessViolation = 0xC0000005u;
@@ -51,4 +51,4 @@ void InstallFaultTranslator(FaultTranslator translator);
 // empty there.
 std::u16string SystemMessageText(std::uint32_t code);
 
-} // namespace platform
+} // namespace pandel::platform

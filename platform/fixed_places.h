@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 // The directory that stands in for the machine's fixed places: $PANDEL_ROOT, else
 // kDefaultRoot. Read afresh on every call. Without a trailing separator.
@@ -15,4 +15,4 @@ std::string FixedPlacePath(const std::string& windowsPath);
 // The separator between a directory and a name inside it.
 extern const char kPathSeparator;
 
-} // namespace platform::native
+} // namespace pandel::platform::native

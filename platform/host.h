@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::optional<std::string> HostName();
 std::vector<std::string> ResolveIPv4(const std::string& hostName);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace pandel::platform {
 
 // What escaped a command as the module's ErrObj, to be raised again in the host's world.
 struct EscapedErrObj {
@@ -38,4 +38,4 @@ using ErrObjReport = void (*)(const EscapedErrObj& error);
 std::int32_t ServeHostCommand(void* command, NameReader ownName, CommandRun run,
                               ErrObjReport report);
 
-} // namespace platform
+} // namespace pandel::platform

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace platform::libxml {
+namespace pandel::platform::libxml {
 namespace {
 
 // References to empty entities add no bytes but can still multiply.
@@ -106,4 +106,4 @@ std::optional<std::string> BoundedText(xmlDocPtr document, const xmlNode* first,
     return std::move(collector.text());
 }
 
-} // namespace platform::libxml
+} // namespace pandel::platform::libxml

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::libxml {
+namespace pandel::platform::libxml {
 
 // Errors stay out of the host's standard error; entities stay references until a text is read
 // (replaced then, within bounds); nothing is fetched from the network.
@@ -30,4 +30,4 @@ void SilenceXPathErrors(xmlXPathContextPtr context);
 // nodes: a hostile document can make a few bytes of references stand for gigabytes.
 std::optional<std::string> BoundedText(xmlDocPtr document, const xmlNode* first, bool descendants);
 
-} // namespace platform::libxml
+} // namespace pandel::platform::libxml

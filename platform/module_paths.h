@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 // Full path of the loaded shared library whose file name is fileName; empty when not loaded.
 std::string LoadedLibraryPath(const std::string& fileName);
@@ -11,4 +11,4 @@ std::string LoadedLibraryPath(const std::string& fileName);
 // Full path of the running executable; empty when it cannot be obtained.
 std::string HostExecutablePath();
 
-} // namespace platform::native
+} // namespace pandel::platform::native

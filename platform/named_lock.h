@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 LockHandle OpenNamedLock(const std::u16string& name);
 bool WaitNamedLock(LockHandle lock);
@@ -36,4 +36,4 @@ std::vector<LockHolder> NamedLockHolders(const std::u16string& name);
 // Where the lock of that name lives, for people: a file path, or the event's name.
 std::string NamedLockPlace(const std::u16string& name);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

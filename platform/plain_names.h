@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace platform {
+namespace pandel::platform {
 
 namespace detail {
 template <typename Char> bool IsPlainNameOf(std::basic_string_view<Char> name) {
@@ -51,4 +51,4 @@ inline bool IsPlainKeyPath(std::u16string_view key) {
     }
 }
 
-} // namespace platform
+} // namespace pandel::platform

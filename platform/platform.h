@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace pandel::platform {
 
 // A 6-byte hardware (MAC) address, first byte first.
 using HardwareAddress = std::array<std::uint8_t, 6>;
@@ -75,4 +75,4 @@ private:
     IPlatform* previous_;
 };
 
-} // namespace platform
+} // namespace pandel::platform

@@ -13,7 +13,7 @@
 
 #include <atomic>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 class RealPlatform final : public IPlatform {
@@ -52,4 +52,4 @@ ScopedPlatform::~ScopedPlatform() {
     g_installed.store(previous_, std::memory_order_release);
 }
 
-} // namespace platform
+} // namespace pandel::platform

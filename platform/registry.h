@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 bool RegistryValueExists(const std::u16string& key, const std::u16string& name);
 std::optional<std::vector<std::uint8_t>>
@@ -15,4 +15,4 @@ RegistryReadValue(const std::u16string& key, const std::u16string& name, std::si
 bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
                         const std::vector<std::uint8_t>& data);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

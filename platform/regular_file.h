@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace pandel::platform {
 
 // The first maxBytes bytes of the regular file at path (UTF-8), or all of it when it is
 // shorter. nullopt when it cannot be opened or read, or is not a regular file (a directory, a
@@ -18,4 +18,4 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
 // descriptor is not inherited by programs the process starts. Null when it cannot be opened.
 std::FILE* OpenForAppending(const std::string& path);
 
-} // namespace platform
+} // namespace pandel::platform

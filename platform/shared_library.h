@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace platform {
+namespace pandel::platform {
 
 // The file name this system gives the shared library called name: "libLibUpload.so" on POSIX,
 // "LibUpload.dll" on Windows, for the name "LibUpload".
@@ -39,4 +39,4 @@ private:
     void* handle_ = nullptr;
 };
 
-} // namespace platform
+} // namespace pandel::platform

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace platform {
+namespace pandel::platform {
 
 // What the system was last told about a connection's waits, so that it is told again only when
 // the wait changes. Starts empty for each connection.
@@ -25,4 +25,4 @@ long SendSome(SocketHandle socket, const char* data, std::size_t length, int wai
 long ReceiveSome(SocketHandle socket, SocketWaits* waits, char* buffer, std::size_t length,
                  int waitMs, int* error);
 
-} // namespace platform
+} // namespace pandel::platform

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace pandel::platform {
 
 // A connected socket as the system numbers it; kNoSocket when there is none.
 using SocketHandle = std::intptr_t;
@@ -16,4 +16,4 @@ inline constexpr SocketHandle kNoSocket = -1;
 // in *failure.
 SocketHandle ConnectTcp(const std::string& host, int port, int giveUpMs, std::string* failure);
 
-} // namespace platform
+} // namespace pandel::platform

@@ -2,7 +2,7 @@
 // or translated: set for a scope, cleared when the scope ends, the translator's exception too.
 #pragma once
 
-namespace platform {
+namespace pandel::platform {
 
 class TranslatingScope {
 public:
@@ -17,4 +17,4 @@ private:
     bool& translating_;
 };
 
-} // namespace platform
+} // namespace pandel::platform

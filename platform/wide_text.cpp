@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -146,4 +146,4 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-} // namespace platform
+} // namespace pandel::platform

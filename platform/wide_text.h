@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace pandel::platform {
 
 // UTF-16 to UTF-8. A lone surrogate becomes U+FFFD; a valid pair becomes one 4-byte sequence.
 std::string Utf16ToUtf8(std::u16string_view text);
@@ -15,4 +15,4 @@ void Utf16ToUtf8(std::u16string_view text, std::string* converted);
 // scalar value becomes U+FFFD; characters beyond U+FFFF become surrogate pairs.
 std::u16string Utf8ToUtf16(std::string_view text);
 
-} // namespace platform
+} // namespace pandel::platform

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace pandel::platform {
 
 // Loads the XML file at path (synchronously, no validation, nothing fetched from elsewhere)
 // and returns, for each XPath expression in order, the text of the first node it selects: the
@@ -35,4 +35,4 @@ template <typename Text> Text TrimXmlSpace(const Text& text) {
 // Largest XML file ReadXmlNodeTexts loads.
 inline constexpr std::size_t kMaxXmlFileBytes = 64u << 20;
 
-} // namespace platform
+} // namespace pandel::platform

@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 // Room after the request header for the longest hardware address the kernel knows (MAX_ADDR_LEN).
@@ -114,4 +114,4 @@ std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses() {
     return adapters;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <ctime>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::uint32_t TickCountMs() {
     timespec now{};
@@ -27,4 +27,4 @@ void SleepMs(std::uint32_t ms) {
     }
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 void DebugOutput(const std::u16string& text) {
     std::string line = Utf16ToUtf8(text);
@@ -22,4 +22,4 @@ void DebugOutput(const std::u16string& text) {
     }
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -14,7 +14,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
@@ -279,4 +279,4 @@ std::u16string SystemMessageText(std::uint32_t) {
     return {};
 }
 
-} // namespace platform
+} // namespace pandel::platform

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr const char* kRootVariable = "PANDEL_ROOT";
@@ -33,4 +33,4 @@ std::string FixedPlacePath(const std::string& windowsPath) {
     return path;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

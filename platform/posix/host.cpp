@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 // Larger than any name the system allows (HOST_NAME_MAX is 64 on Linux).
@@ -49,4 +49,4 @@ std::vector<std::string> ResolveIPv4(const std::string& hostName) {
     return addresses;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -93,16 +93,17 @@ struct Loaded {
 const Loaded& Library() {
     static const Loaded loaded = [] {
         Loaded found;
-        platform::SharedLibrary library = platform::SharedLibrary::Open(kLibraryName);
+        pandel::platform::SharedLibrary library =
+            pandel::platform::SharedLibrary::Open(kLibraryName);
         bool complete = library.IsOpen();
         for (int i = 0; i < kEntryCount && complete; ++i) {
             found.address[i] = library.Symbol(kNames[i]);
             complete = found.address[i] != nullptr;
         }
         if (!complete) {
-            const std::string why = platform::SharedLibrary::Error();
-            platform::native::DebugOutput(u"PluginPandel: no XML library (" +
-                                          std::u16string(why.begin(), why.end()) + u")");
+            const std::string why = pandel::platform::SharedLibrary::Error();
+            pandel::platform::native::DebugOutput(u"PluginPandel: no XML library (" +
+                                                  std::u16string(why.begin(), why.end()) + u")");
             return Loaded{};
         }
         library.KeepLoaded();

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr std::size_t kMaxMapsText = 16 * 1024 * 1024;
@@ -95,4 +95,4 @@ std::string HostExecutablePath() {
     return first.empty() ? ReadExecutableLink() : first;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -15,7 +15,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr const char* kLocksDirectory = "locks";
@@ -164,4 +164,4 @@ std::vector<LockHolder> NamedLockHolders(const std::u16string& name) {
     return holders;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::string ReadProcFile(const std::string& path, std::size_t maxBytes) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -30,4 +30,4 @@ std::string ReadProcFile(const std::string& path, std::size_t maxBytes) {
     return text;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 // The text of a /proc file up to its end or maxBytes, opened close-on-exec; empty when it cannot
 // be opened or read.
 std::string ReadProcFile(const std::string& path, std::size_t maxBytes);
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr const char* kMachineHive = "registry/HKEY_LOCAL_MACHINE";
@@ -147,4 +147,4 @@ bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
     return true;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace platform {
+namespace pandel::platform {
 
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -48,4 +48,4 @@ std::FILE* OpenForAppending(const std::string& path) {
     return std::fopen(path.c_str(), "a+be"); // 'e': O_CLOEXEC
 }
 
-} // namespace platform
+} // namespace pandel::platform

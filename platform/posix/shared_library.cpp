@@ -4,7 +4,7 @@
 #include <dlfcn.h>
 #include <utility>
 
-namespace platform {
+namespace pandel::platform {
 
 std::string SharedLibraryFileName(const std::string& name) {
     return "lib" + name + ".so";
@@ -40,4 +40,4 @@ std::string SharedLibrary::Error() {
     return text != nullptr ? text : "";
 }
 
-} // namespace platform
+} // namespace pandel::platform

@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -96,4 +96,4 @@ long ReceiveSome(SocketHandle socket, SocketWaits* waits, char* buffer, std::siz
     }
 }
 
-} // namespace platform
+} // namespace pandel::platform

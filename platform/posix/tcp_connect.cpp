@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,4 +99,4 @@ SocketHandle ConnectTcp(const std::string& host, int port, int giveUpMs, std::st
     return fd;
 }
 
-} // namespace platform
+} // namespace pandel::platform

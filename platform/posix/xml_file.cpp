@@ -7,7 +7,7 @@
 
 #include <climits>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 // The node's text as a DOM without preserved white space gives it; nullopt when entity
@@ -80,4 +80,4 @@ ReadXmlNodeTexts(const std::string& path, const std::vector<std::string>& expres
     return texts;
 }
 
-} // namespace platform
+} // namespace pandel::platform

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr DWORD kNdisQueryGlobalStats = 0x00170002; // IOCTL_NDIS_QUERY_GLOBAL_STATS
@@ -97,4 +97,4 @@ std::optional<std::vector<AdapterAnswer>> QueryAdapterPermanentAddresses() {
     }
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

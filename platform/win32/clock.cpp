@@ -3,7 +3,7 @@
 
 #include "platform/win32/windows_api.h"
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 std::uint32_t TickCountMs() {
     return GetTickCount();
@@ -24,4 +24,4 @@ void SleepMs(std::uint32_t ms) {
     Sleep(ms);
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

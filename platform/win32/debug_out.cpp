@@ -3,10 +3,10 @@
 
 #include "platform/win32/windows_api.h"
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 void DebugOutput(const std::u16string& text) {
     OutputDebugStringW(win32::Wide(text));
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 // Exception codes of faults that have no name in the header.
@@ -100,28 +100,28 @@ bool IsProcessorFault(std::uint32_t code) {
 }
 
 } // namespace
-} // namespace platform
+} // namespace pandel::platform
 
 extern "C" [[noreturn]] __attribute__((used)) void pandel_raise_pending_fault() {
-    platform::ThreadFaults* faults = platform::ThisThreadsFaults();
+    pandel::platform::ThreadFaults* faults = pandel::platform::ThisThreadsFaults();
     bool taken;
     {
-        platform::TranslatingScope scope(
+        pandel::platform::TranslatingScope scope(
             faults->translating); // a fault during the trial walk passes by
-        taken = platform::win32::ThrowFromFaultIsTaken(faults->atFault);
+        taken = pandel::platform::win32::ThrowFromFaultIsTaken(faults->atFault);
     }
     if (!taken)
-        platform::PassOn(*faults);
+        pandel::platform::PassOn(*faults);
     {
-        platform::TranslatingScope scope(faults->translating);
-        platform::FaultRecord record{faults->code};
+        pandel::platform::TranslatingScope scope(faults->translating);
+        pandel::platform::FaultRecord record{faults->code};
         faults->translator(record.code, &record);
     }
     // A translator that returns leaves the fault what it had before.
-    platform::PassOn(*faults);
+    pandel::platform::PassOn(*faults);
 }
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
@@ -211,4 +211,4 @@ std::u16string SystemMessageText(std::uint32_t code) {
     return message;
 }
 
-} // namespace platform
+} // namespace pandel::platform

@@ -13,7 +13,7 @@
 extern "C" NTSYSAPI LONG NTAPI NtContinue(PCONTEXT context, BOOLEAN testAlert); // an NTSTATUS
 extern "C" void pandel_fault_entry();
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 namespace {
 
 constexpr DWORD kAlignmentCheckFlag = 0x40000;  // EFLAGS.AC
@@ -92,7 +92,7 @@ void ResumeAt(CONTEXT& context) {
     NtContinue(&context, FALSE);
 }
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32
 
 // The entry pushes the fault address + 1 (left in ECX) as if the faulting instruction had called
 // the thunk; the thunk keeps a frame pointer, described to GCC's unwinder, and aligns the stack

@@ -5,7 +5,7 @@
 
 #include "platform/win32/windows_api.h"
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 
 // In the exception handler, before the fault is redirected: false when an exception thrown at
 // the fault would certainly not be taken (the system's own handling comes first, or GCC would
@@ -26,7 +26,7 @@ void KeepForResume(CONTEXT& kept);
 // Continues the thread in context; returns only when the system refuses it.
 void ResumeAt(CONTEXT& context);
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32
 
 // Runs on the faulting thread as the thunk's callee; throws the translator's exception.
 extern "C" [[noreturn]] void pandel_raise_pending_fault();

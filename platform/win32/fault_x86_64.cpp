@@ -11,7 +11,7 @@ extern "C" EXCEPTION_DISPOSITION __gxx_personality_seh0(PEXCEPTION_RECORD, void*
                                                         PDISPATCHER_CONTEXT);
 extern "C" void pandel_fault_entry();
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 namespace {
 
 constexpr DWORD kAlignmentCheckFlag = 0x40000; // EFLAGS.AC
@@ -154,7 +154,7 @@ void ResumeAt(CONTEXT& context) {
     RtlRestoreContext(&context, nullptr);
 }
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32
 
 // The entry pushes the fault address + 1 (left in r11, a scratch register) as if the faulting
 // instruction had called the thunk. The thunk keeps a frame pointer, so that its unwinding

@@ -1,7 +1,7 @@
 // Fixed places on Windows: each one is itself ("C:\runtime.log" is that file).
 #include "platform/fixed_places.h"
 
-namespace platform::native {
+namespace pandel::platform::native {
 
 const char kPathSeparator = '\\';
 
@@ -14,4 +14,4 @@ std::string FixedPlacePath(const std::string& windowsPath) {
     return windowsPath;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 namespace {
 
 // Reads the language-specific data area that GCC's personality routine reads.
@@ -128,4 +128,4 @@ CallSite FindCallSite(const void* lsda, std::uint64_t regionStart, std::uint64_t
     return CallSite::kNotCovered;
 }
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 
 enum class CallSite {
     kNotCovered,   // GCC ends the program (std::terminate) for an exception from here
@@ -18,4 +18,4 @@ enum class CallSite {
 // function that starts at regionStart. A null lsda has no landing pad anywhere.
 CallSite FindCallSite(const void* lsda, std::uint64_t regionStart, std::uint64_t ip);
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 // The longest host name Windows Sockets gives, with room for its terminator.
@@ -64,4 +64,4 @@ std::vector<std::string> ResolveIPv4(const std::string& hostName) {
     return addresses;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -21,7 +21,7 @@
 #define PANDEL_HOST_MEMBER
 #endif
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 // --- The host's runtime ------------------------------------------------------------------
@@ -361,32 +361,33 @@ std::u16string HostCommandName(void* command) {
 }
 
 } // namespace
-} // namespace platform
+} // namespace pandel::platform
 
 // The host's direct calls (a catch by value destroys its copy; a copy made by hand; a call the
 // compiler made non-virtual) reach these under the names Microsoft's compiler gives ErrObj's
 // members (PluginPandel.def).
 extern "C" {
-platform::HostErrObj* PANDEL_HOST_MEMBER pandel_host_errobj_copy(platform::HostErrObj* self,
-                                                                 const platform::HostErrObj* from) {
-    return platform::CopyConstruct(self, from);
+pandel::platform::HostErrObj* PANDEL_HOST_MEMBER pandel_host_errobj_copy(
+    pandel::platform::HostErrObj* self, const pandel::platform::HostErrObj* from) {
+    return pandel::platform::CopyConstruct(self, from);
 }
-void PANDEL_HOST_MEMBER pandel_host_errobj_destroy(platform::HostErrObj* self) {
-    platform::Destroy(self);
+void PANDEL_HOST_MEMBER pandel_host_errobj_destroy(pandel::platform::HostErrObj* self) {
+    pandel::platform::Destroy(self);
 }
-platform::HostWString* PANDEL_HOST_MEMBER
-pandel_host_errobj_description(const platform::HostErrObj* self, platform::HostWString* result) {
-    return platform::GetDescription(self, result);
+pandel::platform::HostWString* PANDEL_HOST_MEMBER pandel_host_errobj_description(
+    const pandel::platform::HostErrObj* self, pandel::platform::HostWString* result) {
+    return pandel::platform::GetDescription(self, result);
 }
-std::int32_t PANDEL_HOST_MEMBER pandel_host_errobj_code(const platform::HostErrObj* self) {
-    return platform::GetCode(self);
+std::int32_t PANDEL_HOST_MEMBER pandel_host_errobj_code(const pandel::platform::HostErrObj* self) {
+    return pandel::platform::GetCode(self);
 }
-void PANDEL_HOST_MEMBER pandel_host_errobj_report(platform::HostErrObj* self, std::int32_t unused) {
-    platform::Report(self, unused);
+void PANDEL_HOST_MEMBER pandel_host_errobj_report(pandel::platform::HostErrObj* self,
+                                                  std::int32_t unused) {
+    pandel::platform::Report(self, unused);
 }
 }
 
-namespace platform {
+namespace pandel::platform {
 
 std::int32_t ServeHostCommand(void* command, NameReader ownName, CommandRun run,
                               ErrObjReport report) {
@@ -416,4 +417,4 @@ std::int32_t ServeHostCommand(void* command, NameReader ownName, CommandRun run,
     Raise(&thrown);
 }
 
-} // namespace platform
+} // namespace pandel::platform

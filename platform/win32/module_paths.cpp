@@ -6,7 +6,7 @@
 
 #include <vector>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr DWORD kFirstPathBufferSize = 1024;
@@ -42,4 +42,4 @@ std::string HostExecutablePath() {
     return ModuleFileName(nullptr);
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -7,7 +7,7 @@
 
 #include <new>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 constexpr DWORD kEventFullAccess = EVENT_ALL_ACCESS; // 0x1F0003
@@ -110,4 +110,4 @@ NamedLockState ProbeNamedLock(const std::u16string& name) {
     return waited == WAIT_TIMEOUT ? NamedLockState::Held : NamedLockState::Unusable;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

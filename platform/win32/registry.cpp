@@ -7,7 +7,7 @@
 
 #include <new>
 
-namespace platform::native {
+namespace pandel::platform::native {
 namespace {
 
 // The value's size may change between the size query and the read; a few tries settle it.
@@ -96,4 +96,4 @@ bool RegistryWriteValue(const std::u16string& key, const std::u16string& name,
                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
-} // namespace platform::native
+} // namespace pandel::platform::native

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace platform {
+namespace pandel::platform {
 
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
     const std::u16string widePath = Utf8ToUtf16(path);
@@ -54,4 +54,4 @@ std::FILE* OpenForAppending(const std::string& path) {
     return _wfopen(win32::Wide(widePath), L"a+bN"); // 'N': not inherited
 }
 
-} // namespace platform
+} // namespace pandel::platform

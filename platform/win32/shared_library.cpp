@@ -6,7 +6,7 @@
 
 #include <utility>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 // Windows keeps only a code; the text of the last failure on this thread is kept here, as the
@@ -81,4 +81,4 @@ std::string SharedLibrary::Error() {
     return std::exchange(t_lastError, std::string());
 }
 
-} // namespace platform
+} // namespace pandel::platform

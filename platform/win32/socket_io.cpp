@@ -9,7 +9,7 @@
 #include <chrono>
 #include <climits>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -97,4 +97,4 @@ long ReceiveSome(SocketHandle socket, SocketWaits*, char* buffer, std::size_t le
     }
 }
 
-} // namespace platform
+} // namespace pandel::platform

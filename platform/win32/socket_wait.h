@@ -3,7 +3,7 @@
 
 #include "platform/win32/windows_api.h"
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 
 enum class SocketWait {
     kReady,    // ready for the transfer asked for (for writing: also a connect that completed)
@@ -15,4 +15,4 @@ enum class SocketWait {
 // Waits at most waitMs until sk is ready for writing (forWriting) or for reading, or has failed.
 SocketWait WaitForSocket(SOCKET sk, bool forWriting, long long waitMs, int* error);
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32

@@ -10,7 +10,7 @@
 #include <chrono>
 #include <mutex>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -85,4 +85,4 @@ SocketHandle ConnectTcp(const std::string& host, int port, int giveUpMs, std::st
     return static_cast<SocketHandle>(sk);
 }
 
-} // namespace platform
+} // namespace pandel::platform

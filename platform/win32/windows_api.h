@@ -16,7 +16,7 @@
 
 #include <windows.h>
 
-namespace platform::win32 {
+namespace pandel::platform::win32 {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t holds UTF-16 units on Windows");
 
@@ -33,4 +33,4 @@ inline std::u16string FromWide(const wchar_t* text) {
                            : std::u16string();
 }
 
-} // namespace platform::win32
+} // namespace pandel::platform::win32

@@ -9,7 +9,7 @@
 #include <ole2.h>
 #include <oleauto.h>
 
-namespace platform {
+namespace pandel::platform {
 namespace {
 
 // The MSXML DOM document class and its IXMLDOMDocument interface.
@@ -128,4 +128,4 @@ ReadXmlNodeTexts(const std::string& path, const std::vector<std::string>& expres
     return texts;
 }
 
-} // namespace platform
+} // namespace pandel::platform

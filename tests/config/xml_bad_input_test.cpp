@@ -13,7 +13,7 @@
 namespace {
 
 using pandel::CXmlConfig;
-using platform::Utf8ToUtf16;
+using pandel::platform::Utf8ToUtf16;
 
 std::u16string Repeat(const std::u16string& part, std::size_t times) {
     std::u16string out;

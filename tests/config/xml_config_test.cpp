@@ -10,6 +10,8 @@
 #include <climits>
 #include <unistd.h>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using pandel::CXmlConfig;

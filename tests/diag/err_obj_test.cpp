@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using pandel::ErrObj;

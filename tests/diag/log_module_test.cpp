@@ -123,7 +123,8 @@ TEST(LogChannel, WithoutItsFileAChannelWritesToTheDebuggerOutput) {
     log.Write(u"x %d", 1);
     log.Write(u"");
     EXPECT_THAT(root.platform.fake.debugLines,
-                ElementsAre(u"Cannot open log file:" + platform::Utf8ToUtf16(root.root.path()) +
+                ElementsAre(u"Cannot open log file:" +
+                                pandel::platform::Utf8ToUtf16(root.root.path()) +
                                 u"/missing/C/runtime.log, redirect the log using "
                                 u"OutputDebugString().\r\n",
                             u"[09:05:03][PluginPandel]INFO:x 1\r\n", u"\r\n"));

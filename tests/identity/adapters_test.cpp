@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 long ReadNumber(const std::filesystem::path& file) {

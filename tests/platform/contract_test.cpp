@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+namespace platform = pandel::platform;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using pandel::test::ScopedFakePlatform;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using platform::Utf16ToUtf8;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <xmmintrin.h>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using pandel::test::RunChildTest;

@@ -20,6 +20,8 @@
 #include <fstream>
 #include <thread>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 namespace fs = std::filesystem;

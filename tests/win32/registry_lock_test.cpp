@@ -13,6 +13,8 @@
 #include <memory>
 #include <thread>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -23,7 +23,8 @@ std::wstring LibraryPath() {
 }
 
 std::string Utf8(const wchar_t* text, std::size_t length) {
-    return platform::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(text), length));
+    return pandel::platform::Utf16ToUtf8(
+        std::u16string(reinterpret_cast<const char16_t*>(text), length));
 }
 
 class VersionResource : public ::testing::Test {

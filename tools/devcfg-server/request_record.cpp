@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <ctime>
 
+namespace platform = pandel::platform;
+
 namespace devcfg {
 namespace {
 

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 constexpr int kExitReady = 0;

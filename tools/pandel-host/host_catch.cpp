@@ -16,7 +16,7 @@ PANDEL_HOST_CATCH_EXPORT int PandelHostPostCommand(std::int32_t (*post)(pandel::
         return 0;
     } catch (pandel::ErrObj& error) {
         *code = error.GetCode();
-        const std::string text = platform::Utf16ToUtf8(error.GetDescription());
+        const std::string text = pandel::platform::Utf16ToUtf8(error.GetDescription());
         if (descriptionSize > 0) {
             const std::size_t length = std::min(text.size(), descriptionSize - 1);
             std::memcpy(description, text.data(), length);

@@ -26,6 +26,8 @@
 #include <objbase.h>
 #endif
 
+namespace platform = pandel::platform;
+
 namespace {
 
 using pandel::MemoryCommand;

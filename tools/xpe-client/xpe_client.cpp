@@ -33,7 +33,7 @@ std::string Quoted(const char16_t* text) {
     while (length < kMaxTextUnits && text[length] != u'\0')
         ++length;
     std::string out = "\"";
-    for (unsigned char c : platform::Utf16ToUtf8(std::u16string_view(text, length))) {
+    for (unsigned char c : pandel::platform::Utf16ToUtf8(std::u16string_view(text, length))) {
         switch (c) {
         case '\\':
             out += "\\\\";

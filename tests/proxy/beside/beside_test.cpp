@@ -15,6 +15,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace platform = pandel::platform;
+
 namespace {
 
 namespace fs = std::filesystem;
