@@ -5,24 +5,12 @@
 #include <cstdint>
 
 // The six simple exports take no arguments; whatever the host passes is ignored.
-std::int32_t InitModule() {
-    return pandel::CPandelPluginModule::InitModule();
-}
-std::int32_t UninitModule() {
-    return pandel::CPandelPluginModule::UninitModule();
-}
-std::int32_t GetInfo() {
-    return pandel::CPandelPluginModule::GetInfo();
-}
-std::int32_t RunTimeRoutine() {
-    return pandel::CPandelPluginModule::RunTimeRoutine();
-}
-std::int32_t GetPluginVersion() {
-    return pandel::CPandelPluginModule::GetPluginVersion();
-}
-std::int32_t SetDbg() {
-    return pandel::CPandelPluginModule::SetDbg();
-}
+#define PANDEL_FORWARD_SIMPLE_EXPORT(name, line)                                                   \
+    std::int32_t name() {                                                                          \
+        return pandel::CPandelPluginModule::name();                                                \
+    }
+PANDEL_SIMPLE_EXPORTS(PANDEL_FORWARD_SIMPLE_EXPORT)
+#undef PANDEL_FORWARD_SIMPLE_EXPORT
 std::int32_t PostCommand(pandel::IHostCommand* command) {
     return pandel::CPandelPluginModule::PostCommand(command);
 }

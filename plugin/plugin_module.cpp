@@ -61,35 +61,13 @@ void ReportForHost(const platform::EscapedErrObj& error) {
 
 } // namespace
 
-std::int32_t CPandelPluginModule::InitModule() {
-    PluginLog.Write(u"CPandelPluginModule InitModule()");
-    return 0;
-}
-
-std::int32_t CPandelPluginModule::UninitModule() {
-    PluginLog.Write(u"CPandelPluginModule UninitModule()");
-    return 0;
-}
-
-std::int32_t CPandelPluginModule::GetInfo() {
-    PluginLog.Write(u"CPandelPluginModule GetInfo()");
-    return 0;
-}
-
-std::int32_t CPandelPluginModule::RunTimeRoutine() {
-    PluginLog.Write(u"CPandelPluginModule RunTimeRoutine()");
-    return 0;
-}
-
-std::int32_t CPandelPluginModule::GetPluginVersion() {
-    PluginLog.Write(u"CPandelPluginModule GetVersion()");
-    return 0;
-}
-
-std::int32_t CPandelPluginModule::SetDbg() {
-    PluginLog.Write(u"SetDbg");
-    return 0;
-}
+#define PANDEL_DEFINE_SIMPLE_EXPORT(name, line)                                                    \
+    std::int32_t CPandelPluginModule::name() {                                                     \
+        PluginLog.Write(line);                                                                     \
+        return 0;                                                                                  \
+    }
+PANDEL_SIMPLE_EXPORTS(PANDEL_DEFINE_SIMPLE_EXPORT)
+#undef PANDEL_DEFINE_SIMPLE_EXPORT
 
 std::int32_t CPandelPluginModule::PostCommand(IHostCommand* command) {
     InstallSeTranslator();

@@ -16,14 +16,20 @@ inline constexpr std::int32_t kMaxBodyBytes = 64 * 1024 * 1024;
 
 inline constexpr char16_t kDownloadCommandName[] = u"Download";
 
+// The six simple exports: each takes no arguments, writes its line to PluginLog and returns 0.
+#define PANDEL_SIMPLE_EXPORTS(X)                                                                   \
+    X(InitModule, u"CPandelPluginModule InitModule()")                                             \
+    X(UninitModule, u"CPandelPluginModule UninitModule()")                                         \
+    X(GetInfo, u"CPandelPluginModule GetInfo()")                                                   \
+    X(RunTimeRoutine, u"CPandelPluginModule RunTimeRoutine()")                                     \
+    X(GetPluginVersion, u"CPandelPluginModule GetVersion()")                                       \
+    X(SetDbg, u"SetDbg")
+
 class CPandelPluginModule {
 public:
-    static std::int32_t InitModule();
-    static std::int32_t UninitModule();
-    static std::int32_t GetInfo();
-    static std::int32_t RunTimeRoutine();
-    static std::int32_t GetPluginVersion();
-    static std::int32_t SetDbg();
+#define PANDEL_DECLARE_SIMPLE_EXPORT(name, line) static std::int32_t name();
+    PANDEL_SIMPLE_EXPORTS(PANDEL_DECLARE_SIMPLE_EXPORT)
+#undef PANDEL_DECLARE_SIMPLE_EXPORT
     // Runs one command of the host; returns 0 whatever happens. Exceptions (an ErrObj from a
     // processor fault among them) pass to the host, in the host's own C++ world.
     static std::int32_t PostCommand(IHostCommand* command);

@@ -138,6 +138,7 @@ TEST_P(PlatformContract, NamesThatWouldLeaveTheKeyAreRefused) {
         {u"\\Software", u"x"},
         {u"Software\\\\Orvane", u"x"},
         {u"Software\\", u"x"},
+        {u"Software\\Orvane" + std::u16string(u"\0x", 2), u"x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(platform::Utf16ToUtf8(c.key) + " | " + platform::Utf16ToUtf8(c.name));
@@ -145,6 +146,8 @@ TEST_P(PlatformContract, NamesThatWouldLeaveTheKeyAreRefused) {
         EXPECT_FALSE(os().RegistryValueExists(c.key, c.name));
         EXPECT_FALSE(os().RegistryReadValue(c.key, c.name, 16).has_value());
     }
+    // In particular the cut-short names were not written in their place.
+    EXPECT_FALSE(os().RegistryValueExists(kAliasKey, u"a"));
 }
 
 TEST_P(PlatformContract, NamedLockIsTakenReleasedAndTakenAgain) {

@@ -49,42 +49,25 @@ protected:
     platform::IPlatform& os = platform::Real();
 };
 
-TEST_F(RealRegistry, ValuesRoundTripAsBinaryWithinTheirSizeLimit) {
+// The round trip itself is the platform contract's (run here on the real side too); what other
+// programs see of a written value is Windows' own: a REG_BINARY value of exactly these bytes.
+TEST_F(RealRegistry, WrittenValuesAreBinaryValuesOfExactlyTheirBytes) {
     Bytes large(5000);
     for (std::size_t i = 0; i < large.size(); ++i)
         large[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    const struct {
-        const char* what;
-        std::u16string name;
-        Bytes data;
-    } cases[] = {
-        {"empty", u"Empty", {}},
-        {"six bytes with zeros", u"02000000000B", {0x02, 0x00, 0x00, 0x00, 0x00, 0x0A}},
-        {"larger than a page", u"Large", large},
-        {"non-ASCII name", u"\u540d\u524d", {0xFF}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, c.name, c.data));
-        EXPECT_TRUE(os.RegistryValueExists(aliasKey_, c.name));
-        EXPECT_EQ(os.RegistryReadValue(aliasKey_, c.name, c.data.size()), c.data);
-        EXPECT_EQ(os.RegistryReadValue(aliasKey_, c.name, c.data.size() + 100), c.data);
-        if (!c.data.empty()) {
-            EXPECT_FALSE(os.RegistryReadValue(aliasKey_, c.name, c.data.size() - 1));
-        }
-        // What other programs see: a REG_BINARY value of exactly these bytes.
+    for (const Bytes& data : {Bytes{}, Bytes{0x02, 0x00, 0x00, 0x00, 0x00, 0x0A}, large}) {
+        SCOPED_TRACE(data.size());
+        ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, u"Value", data));
         DWORD type = 0;
-        Bytes stored(c.data.size() + 1);
+        Bytes stored(data.size() + 1);
         DWORD size = static_cast<DWORD>(stored.size());
-        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, W(aliasKey_), W(c.name), RRF_RT_ANY, &type,
+        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, W(aliasKey_), L"Value", RRF_RT_ANY, &type,
                                stored.data(), &size),
                   ERROR_SUCCESS);
         stored.resize(size);
         EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-        EXPECT_EQ(stored, c.data);
+        EXPECT_EQ(stored, data);
     }
-    ASSERT_TRUE(os.RegistryWriteValue(aliasKey_, u"Large", Bytes{1, 2, 3}));
-    EXPECT_EQ(os.RegistryReadValue(aliasKey_, u"Large", 6000), (Bytes{1, 2, 3}));
 }
 
 TEST_F(RealRegistry, ValuesOfAnyTypeWrittenByOthersAreSeenAsTheirRawBytes) {
@@ -119,33 +102,6 @@ TEST_F(RealRegistry, QueryLeavesAMissingKeyMissingWhileReadAndWriteCreateIt) {
     // A subkey is not a value of its parent, and keys keep their own values.
     EXPECT_FALSE(os.RegistryValueExists(testKey_, u"Tessaly2009"));
     EXPECT_FALSE(os.RegistryValueExists(logKey, u"V"));
-}
-
-TEST_F(RealRegistry, NamesThatMeanSomethingElseElsewhereAreRefused) {
-    const struct {
-        std::u16string key;
-        std::u16string name;
-    } cases[] = {
-        {aliasKey_, u"."},
-        {aliasKey_, u".."},
-        {aliasKey_, u"a/b"},
-        {aliasKey_, std::u16string(u"a\0b", 3)},
-        {testKey_ + u"\\..\\x", u"v"},
-        {testKey_ + u"\\", u"v"},
-        {u"\\" + testKey_, u"v"},
-        {testKey_ + u"\\\\x", u"v"},
-        {testKey_ + u"/x", u"v"},
-        {testKey_ + std::u16string(u"\0x", 2), u"v"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(platform::Utf16ToUtf8(c.key) + " | " + platform::Utf16ToUtf8(c.name));
-        EXPECT_FALSE(os.RegistryWriteValue(c.key, c.name, Bytes{1}));
-        EXPECT_FALSE(os.RegistryValueExists(c.key, c.name));
-        EXPECT_FALSE(os.RegistryReadValue(c.key, c.name, 16));
-    }
-    // In particular the cut-short names were not written in their place.
-    EXPECT_FALSE(os.RegistryValueExists(aliasKey_, u"a"));
-    EXPECT_FALSE(KeyExists(testKey_));
 }
 
 // --- Named events -----------------------------------------------------------------------------

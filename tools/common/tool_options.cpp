@@ -56,13 +56,14 @@ std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, con
 }
 
 int ReadOptions(const ToolUsage& usage, int argc, char** argv,
-                const std::vector<ToolOption>& options,
-                const std::function<void(int id, const char* value)>& take) {
+                const std::vector<ToolOption>& options) {
     HandleHelpAndVersion(usage, argc, argv);
+    // getopt_long hands back val: each option's index from kFirstId on, clear of every character.
+    constexpr int kFirstId = 1000;
     std::vector<option> table;
     for (const ToolOption& known : options)
-        table.push_back(
-            {known.name, known.takesValue ? required_argument : no_argument, nullptr, known.id});
+        table.push_back({known.name, known.takesValue ? required_argument : no_argument, nullptr,
+                         kFirstId + static_cast<int>(table.size())});
     table.push_back({nullptr, 0, nullptr, 0});
     opterr = 0; // the messages are ours
     optind = 1;
@@ -75,8 +76,15 @@ int ReadOptions(const ToolUsage& usage, int argc, char** argv,
             UsageError(usage, std::string("unknown option ") + argv[optind - 1]);
         if (found == ':')
             UsageError(usage, std::string(argv[optind - 1]) + " needs a value");
-        take(found, optarg);
+        options[static_cast<std::size_t>(found - kFirstId)].take(optarg);
     }
+}
+
+void ReadOnlyOptions(const ToolUsage& usage, int argc, char** argv,
+                     const std::vector<ToolOption>& options) {
+    const int first = ReadOptions(usage, argc, argv, options);
+    if (first < argc)
+        UsageError(usage, std::string("unknown option ") + argv[first]);
 }
 
 std::string InputFileProblem(const std::string& path) {

@@ -27,20 +27,24 @@ const char* ToolVersion();
 std::int64_t NumberOption(const ToolUsage& usage, const std::string& option, const char* text,
                           std::int64_t min, std::int64_t max);
 
-// One option a tool takes: "--name" alone, or "--name VALUE" / "--name=VALUE".
+// One option a tool takes: "--name" alone, or "--name VALUE" / "--name=VALUE", and what to do
+// with it (value is null for a flag).
 struct ToolOption {
     const char* name; // without the dashes
     bool takesValue;
-    int id; // what ReadOptions hands back for it; any number from 1000 on
+    std::function<void(const char* value)> take;
 };
 
 // Handles --help / -h and --version wherever they stand (prints, exits 0), then reads the
-// options at the front of argv with getopt_long, handing each to take with its value
-// (null for a flag); an unknown option, or one without its value, is a usage error. Returns the
-// index of the first argument that is no option.
+// options at the front of argv with getopt_long, handing each to its take; an unknown option, or
+// one without its value, is a usage error. Returns the index of the first argument that is no
+// option.
 int ReadOptions(const ToolUsage& usage, int argc, char** argv,
-                const std::vector<ToolOption>& options,
-                const std::function<void(int id, const char* value)>& take);
+                const std::vector<ToolOption>& options);
+
+// The same for a tool that takes options only: any other argument is a usage error.
+void ReadOnlyOptions(const ToolUsage& usage, int argc, char** argv,
+                     const std::vector<ToolOption>& options);
 
 // Why path cannot serve as an input file (missing, not a regular file, not readable); empty
 // when it can.

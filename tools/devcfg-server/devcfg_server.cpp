@@ -78,62 +78,40 @@ const pandel::tools::ToolUsage kUsage = {
     "  --help, --version  this text; the version\n"
     "Exit status: 0 done, 1 cannot listen or open FILE, 2 wrong usage.\n"};
 
-enum OptionId { kPort = 1000, kR, kCount, kFault, kHang, kCloseEarly, kGarbageOption, kRaw, kJson };
-
 Options ParseOptions(int argc, char** argv) {
     using pandel::tools::NumberOption;
     Options parsed;
-    const int first = pandel::tools::ReadOptions(
+    const auto answer = [&](Answer kind) {
+        return [&parsed, kind](const char*) { parsed.answer = kind; };
+    };
+    pandel::tools::ReadOnlyOptions(
         kUsage, argc, argv,
-        {{"port", true, kPort},
-         {"r", true, kR},
-         {"count", true, kCount},
-         {"fault", true, kFault},
-         {"hang", false, kHang},
-         {"close-early", false, kCloseEarly},
-         {"garbage", false, kGarbageOption},
-         {"raw", true, kRaw},
-         {"json", false, kJson}},
-        [&](int id, const char* value) {
-            switch (id) {
-            case kPort:
-                parsed.port = static_cast<int>(NumberOption(kUsage, "--port", value, 0, 65535));
-                break;
-            case kR:
-                parsed.r =
-                    static_cast<int>(NumberOption(kUsage, "--r", value, INT32_MIN, INT32_MAX));
-                break;
-            case kCount:
-                parsed.count = NumberOption(kUsage, "--count", value, 1, LONG_MAX);
-                break;
-            case kFault: {
-                const std::string kind = value;
-                if (kind != "client" && kind != "server")
-                    pandel::tools::UsageError(kUsage,
-                                              "--fault takes client or server, not '" + kind + "'");
-                parsed.answer = Answer::Fault;
-                parsed.serverFault = kind == "server";
-                break;
-            }
-            case kHang:
-                parsed.answer = Answer::Hang;
-                break;
-            case kCloseEarly:
-                parsed.answer = Answer::CloseEarly;
-                break;
-            case kGarbageOption:
-                parsed.answer = Answer::Garbage;
-                break;
-            case kRaw:
-                parsed.rawFile = value;
-                break;
-            case kJson:
-                parsed.json = true;
-                break;
-            }
-        });
-    if (first < argc)
-        pandel::tools::UsageError(kUsage, std::string("unknown option ") + argv[first]);
+        {{"port", true,
+          [&](const char* value) {
+              parsed.port = static_cast<int>(NumberOption(kUsage, "--port", value, 0, 65535));
+          }},
+         {"r", true,
+          [&](const char* value) {
+              parsed.r = static_cast<int>(NumberOption(kUsage, "--r", value, INT32_MIN, INT32_MAX));
+          }},
+         {"count", true,
+          [&](const char* value) {
+              parsed.count = NumberOption(kUsage, "--count", value, 1, LONG_MAX);
+          }},
+         {"fault", true,
+          [&](const char* value) {
+              const std::string kind = value;
+              if (kind != "client" && kind != "server")
+                  pandel::tools::UsageError(kUsage,
+                                            "--fault takes client or server, not '" + kind + "'");
+              parsed.answer = Answer::Fault;
+              parsed.serverFault = kind == "server";
+          }},
+         {"hang", false, answer(Answer::Hang)},
+         {"close-early", false, answer(Answer::CloseEarly)},
+         {"garbage", false, answer(Answer::Garbage)},
+         {"raw", true, [&](const char* value) { parsed.rawFile = value; }},
+         {"json", false, [&](const char*) { parsed.json = true; }}});
     return parsed;
 }
 

@@ -46,28 +46,18 @@ std::string JsonString(const std::string& text) {
     return out;
 }
 
+// Each mark as the text report shows it and as JSON names it, in the order of Mark.
+constexpr struct {
+    const char* text;
+    const char* name;
+} kMarkWords[] = {{"[ ok ]", "ok"}, {"[warn]", "warn"}, {"[FAIL]", "fail"}};
+
 const char* MarkText(Mark mark) {
-    switch (mark) {
-    case Mark::Ok:
-        return "[ ok ]";
-    case Mark::Warn:
-        return "[warn]";
-    case Mark::Fail:
-        return "[FAIL]";
-    }
-    return "[????]";
+    return kMarkWords[static_cast<int>(mark)].text;
 }
 
 const char* MarkName(Mark mark) {
-    switch (mark) {
-    case Mark::Ok:
-        return "ok";
-    case Mark::Warn:
-        return "warn";
-    case Mark::Fail:
-        return "fail";
-    }
-    return "unknown";
+    return kMarkWords[static_cast<int>(mark)].name;
 }
 
 } // namespace

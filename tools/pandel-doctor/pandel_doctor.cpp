@@ -39,33 +39,14 @@ struct Options {
     bool json = false;
 };
 
-enum OptionId { kAgentDir = 1000, kHostDir, kProbe, kJson };
-
 Options ParseOptions(int argc, char** argv) {
     Options options;
-    const int first = pandel::tools::ReadOptions(kUsage, argc, argv,
-                                                 {{"agent-dir", true, kAgentDir},
-                                                  {"host-dir", true, kHostDir},
-                                                  {"probe", false, kProbe},
-                                                  {"json", false, kJson}},
-                                                 [&](int id, const char* value) {
-                                                     switch (id) {
-                                                     case kAgentDir:
-                                                         options.agentDir = value;
-                                                         break;
-                                                     case kHostDir:
-                                                         options.hostDir = value;
-                                                         break;
-                                                     case kProbe:
-                                                         options.probe = true;
-                                                         break;
-                                                     case kJson:
-                                                         options.json = true;
-                                                         break;
-                                                     }
-                                                 });
-    if (first < argc)
-        pandel::tools::UsageError(kUsage, std::string("unknown option ") + argv[first]);
+    pandel::tools::ReadOnlyOptions(
+        kUsage, argc, argv,
+        {{"agent-dir", true, [&](const char* value) { options.agentDir = value; }},
+         {"host-dir", true, [&](const char* value) { options.hostDir = value; }},
+         {"probe", false, [&](const char*) { options.probe = true; }},
+         {"json", false, [&](const char*) { options.json = true; }}});
     return options;
 }
 

@@ -90,33 +90,18 @@ bool IsSimpleExport(const std::string& name) {
     return false;
 }
 
-enum OptionId { kPlugin = 1000, kAgentDir, kBodySize, kNoTerminator };
-
 Options ParseOptions(int argc, char** argv) {
     Options options;
     const int first = pandel::tools::ReadOptions(
         kUsage, argc, argv,
-        {{"plugin", true, kPlugin},
-         {"agent-dir", true, kAgentDir},
-         {"body-size", true, kBodySize},
-         {"no-terminator", false, kNoTerminator}},
-        [&](int id, const char* value) {
-            switch (id) {
-            case kPlugin:
-                options.plugin = value;
-                break;
-            case kAgentDir:
-                options.agentDir = value;
-                break;
-            case kBodySize:
-                options.bodySize = static_cast<std::int32_t>(pandel::tools::NumberOption(
-                    kUsage, "--body-size", value, INT32_MIN, INT32_MAX));
-                break;
-            case kNoTerminator:
-                options.terminator = false;
-                break;
-            }
-        });
+        {{"plugin", true, [&](const char* value) { options.plugin = value; }},
+         {"agent-dir", true, [&](const char* value) { options.agentDir = value; }},
+         {"body-size", true,
+          [&](const char* value) {
+              options.bodySize = static_cast<std::int32_t>(
+                  pandel::tools::NumberOption(kUsage, "--body-size", value, INT32_MIN, INT32_MAX));
+          }},
+         {"no-terminator", false, [&](const char*) { options.terminator = false; }}});
     for (int i = first; i < argc; ++i) {
         const std::string arg = argv[i];
         if (IsSimpleExport(arg)) {
