@@ -39,6 +39,19 @@ function(pandel_deb_multi_arch component value)
     "${CPACK_DEBIAN_${upper}_PACKAGE_SECTION}\nMulti-Arch: ${value}" PARENT_SCOPE)
 endfunction()
 
+# The SOAP runtime is compiled into the module and the tools from the gsoap source package in the
+# source cache: Built-Using names that source's exact version, as Debian wants for code linked in
+# from another source package (in the field after Section's, as Multi-Arch is).
+file(GLOB gsoap_dsc ${PANDEL_SOURCE_CACHE}/gsoap_*.dsc)
+list(GET gsoap_dsc 0 gsoap_dsc)
+file(STRINGS ${gsoap_dsc} gsoap_version REGEX "^Version: ")
+string(REGEX REPLACE "^Version: " "" gsoap_version "${gsoap_version}")
+function(pandel_deb_built_using component)
+  string(TOUPPER ${component} upper)
+  set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION
+    "${CPACK_DEBIAN_${upper}_PACKAGE_SECTION}\nBuilt-Using: gsoap (= ${gsoap_version})" PARENT_SCOPE)
+endfunction()
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME pluginpandel)
 # The module loads libxml2 at its first XML call, where dpkg-shlibdeps cannot see it.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libxml2 (>= ${LIBXML2_VERSION_STRING})")
@@ -57,6 +70,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS pluginpandel-doctor)
 # documents, the lintian overrides), and the maintainer scripts let another architecture's
 # package share the fixed places: installable beside itself.
 pandel_deb_multi_arch(runtime same)
+pandel_deb_built_using(runtime)
 # The ldconfig trigger is in the control files: CPack's generated maintainer scripts would call
 # ldconfig directly, and ours make and remove the fixed places.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
@@ -93,6 +107,7 @@ devcfg-server is a stand-in device-configuration service on loopback. The
 stand-in imaging and agent libraries (under the library directory's
 pluginpandel/) and the service's WSDL and schema are included for lab use.")
 pandel_deb_multi_arch(tools foreign)
+pandel_deb_built_using(tools)
 
 set(CPACK_DEBIAN_DOCTOR_PACKAGE_NAME pluginpandel-doctor)
 set(CPACK_DEBIAN_DOCTOR_PACKAGE_SECTION admin)
@@ -106,6 +121,7 @@ that is not ok says the fix. With --probe it also sends one reachability
 document to the management server. Every answer comes from the module's own
 code.")
 pandel_deb_multi_arch(doctor foreign)
+pandel_deb_built_using(doctor)
 
 # Each package's own copyright and Debian changelog, only in the packages (EXCLUDE_FROM_ALL keeps
 # them out of a plain `cmake --install`).
