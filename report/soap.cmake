@@ -27,10 +27,12 @@ get_filename_component(runtime_dir ${runtime_source} DIRECTORY)
 # every message boundary. A report is one small request and one small answer: tables of 19 and
 # 32 slots (the toolkit's own small sizes) and an 8 KiB buffer, through which a request still
 # leaves in one send and an answer comes in one receive.
+# report/soap_defs.h, read first by the runtime's header, gives it a string copy that allows
+# overlap (the runtime copies a duplicate id onto itself).
 add_library(pandel_soap_headers INTERFACE)
 target_include_directories(pandel_soap_headers SYSTEM INTERFACE ${runtime_dir})
 target_compile_definitions(pandel_soap_headers INTERFACE
-  SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192)
+  SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192 SOAPDEFS_H=report/soap_defs.h)
 target_link_libraries(pandel_soap_headers INTERFACE pandel_flags)
 pandel_folder_root(pandel_soap_headers report)
 

@@ -124,6 +124,8 @@ std::vector<AnswerCase> AnswerCases() {
          HttpResponse(
              200, Soap11("<SetResponse xmlns=\"urn:pandel:device-config\"><r>6</r></SetResponse>")),
          0, 6},
+        {"an id given twice after SetResponse",
+         HttpResponse(200, Soap11(ok + "<s:Get id=\"a\"></s:Get><s:Get id=\"a\"></s:Get>")), 24, 0},
         // the Header
         {"unknown header element", HttpResponse(200, Soap11(ok, "<s:Extra>x</s:Extra>")), 0, 5},
         {"unknown element mustUnderstand",
