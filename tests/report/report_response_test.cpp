@@ -126,6 +126,11 @@ std::vector<AnswerCase> AnswerCases() {
          0, 6},
         {"an id given twice after SetResponse",
          HttpResponse(200, Soap11(ok + "<s:Get id=\"a\"></s:Get><s:Get id=\"a\"></s:Get>")), 24, 0},
+        // a length no answer can have: nothing is set aside for it
+        {"404 with a negative Content-Length",
+         "HTTP/1.1 404 Not Found\r\nContent-Length: -406\r\n\r\nabc", 404, 0},
+        {"404 with a Content-Length of 100 TB",
+         "HTTP/1.1 404 Not Found\r\nContent-Length: 99999999999999\r\n\r\nabc", 404, 0},
         // the Header
         {"unknown header element", HttpResponse(200, Soap11(ok, "<s:Extra>x</s:Extra>")), 0, 5},
         {"unknown element mustUnderstand",
