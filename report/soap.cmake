@@ -29,12 +29,13 @@ get_filename_component(runtime_dir ${runtime_source} DIRECTORY)
 # leaves in one send and an answer comes in one receive.
 # report/soap_defs.h, read first by the runtime's header, gives it a string copy that allows
 # overlap (the runtime copies a duplicate id onto itself). No single allocation is larger than
-# 16 MiB: the runtime would otherwise ask for whatever an answer's Content-Length says (a
-# negative one wraps to nearly 2^64), where no answer past 72 KiB is ever read.
+# 1 GiB, far above a request's copy of the largest report: the runtime would otherwise ask for
+# whatever an answer's Content-Length says (a negative one wraps to nearly 2^64), where no answer
+# past 72 KiB is ever read.
 add_library(pandel_soap_headers INTERFACE)
 target_include_directories(pandel_soap_headers SYSTEM INTERFACE ${runtime_dir})
 target_compile_definitions(pandel_soap_headers INTERFACE
-  SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192 SOAP_MAXALLOCSIZE=16777216
+  SOAP_IDHASH=19 SOAP_PTRHASH=32 SOAP_BUFLEN=8192 SOAP_MAXALLOCSIZE=1073741824
   SOAPDEFS_H=report/soap_defs.h)
 target_link_libraries(pandel_soap_headers INTERFACE pandel_flags)
 pandel_folder_root(pandel_soap_headers report)
